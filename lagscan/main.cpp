@@ -1,0 +1,29 @@
+// lagscan: field series file -> autocorrelation of every point at every lag.
+#include "autocorrelation.hpp"
+#include "run_frame.hpp"
+#include "series_file.hpp"
+
+int main()
+{
+    const std::string input_name = ask_file_name("Input values?", 80);
+    const std::string output_name = ask_file_name("Output?", 80);
+    SeriesFile& input = open_series_file(input_name);
+    SeriesFile& output = open_series_file(output_name);
+
+    FieldSeries xvec;
+    xvec.v = reserve_matrix();
+    read_field_series(input, xvec);
+    const int32_t steps = xvec.count;
+    const int32_t n = steps > 0 ? xvec.last.w4 : 0;
+
+    float* aut = reserve_matrix();
+    compute_autocorrelations(xvec, n, aut);
+
+    RecordHeader h = xvec.last;
+    for (int32_t j = 1; j < steps; ++j) {
+        h.w1 = j;
+        write_record_header(output, h);
+        write_record_values(output, h.w4, aut + size_t(j - 1) * MAX_POINTS);
+    }
+    finish_run();
+}

@@ -1,0 +1,129 @@
+#include "run_frame.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Every file a run opens; no program names more than five.
+constexpr int MAX_OPEN_FILES = 8;
+SeriesFile open_files[MAX_OPEN_FILES];
+dev_t open_devices[MAX_OPEN_FILES];
+ino_t open_inodes[MAX_OPEN_FILES];
+int open_count = 0;
+bool in_fatal = false;
+
+const char* program_name() { return program_invocation_short_name; }
+
+} // namespace
+
+void fatal(const char* file, const char* cause)
+{
+    if (!in_fatal) {
+        in_fatal = true;
+        // Records already written stay in their files: hand pending output over.
+        for (int i = 0; i < open_count; ++i) {
+            SeriesFile& f = open_files[i];
+            if (f.writing && f.len > 0) {
+                size_t done = 0;
+                while (done < f.len) {
+                    ssize_t n = ::write(f.fd, f.buf + done, f.len - done);
+                    if (n < 0 && errno == EINTR) continue;
+                    if (n <= 0) break;
+                    done += size_t(n);
+                }
+                f.len = 0;
+            }
+        }
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s: %s\n", program_name(), file, cause);
+    std::_Exit(FATAL_EXIT_STATUS);
+}
+
+void fatal_errno(const char* file, int err) { fatal(file, std::strerror(err)); }
+
+std::string ask_file_name(const char* prompt, int width)
+{
+    if (std::printf(" %s\n", prompt) < 0 || std::fflush(stdout) != 0) {
+        // A console that cannot show the question still gets its answer read;
+        // only the answer decides what the run does.
+        std::clearerr(stdout);
+    }
+    std::string answer;
+    int c;
+    bool any = false;
+    while ((c = std::getchar()) != EOF && c != '\n') {
+        any = true;
+        if (int(answer.size()) < width) answer.push_back(char(c));
+    }
+    if (c == EOF && !any) {
+        std::string cause = "ended before the answer to \"";
+        cause += prompt;
+        cause += "\"";
+        fatal("standard input", cause.c_str());
+    }
+    while (!answer.empty() && answer.back() == ' ') answer.pop_back();
+    return answer;
+}
+
+SeriesFile& open_series_file(const std::string& name)
+{
+    // Diagnostics name the file as given; a name holding a NUL cannot be a path.
+    if (name.find('\0') != std::string::npos) fatal(name.c_str(), "file name holds a NUL character");
+    if (open_count == MAX_OPEN_FILES) fatal(name.c_str(), "too many files in one run");
+
+    int write_errno = 0;
+    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+        write_errno = errno;
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0) fatal_errno(name.c_str(), errno);
+
+    struct stat st;
+    if (::fstat(fd, &st) != 0) fatal_errno(name.c_str(), errno);
+    if (S_ISDIR(st.st_mode)) fatal_errno(name.c_str(), EISDIR);
+    for (int i = 0; i < open_count; ++i) {
+        if (open_devices[i] == st.st_dev && open_inodes[i] == st.st_ino) {
+            std::string cause = "is already open in this run as ";
+            cause += open_files[i].name;
+            fatal(name.c_str(), cause.c_str());
+        }
+    }
+
+    static unsigned char* buffers[MAX_OPEN_FILES];
+    if (!buffers[open_count]) {
+        buffers[open_count] = static_cast<unsigned char*>(std::malloc(SERIES_BUFFER_BYTES));
+        if (!buffers[open_count]) fatal(name.c_str(), "cannot reserve a file buffer");
+    }
+
+    SeriesFile& f = open_files[open_count];
+    f = SeriesFile{};
+    f.fd = fd;
+    std::snprintf(f.name, sizeof f.name, "%s", name.c_str());
+    f.write_errno = write_errno;
+    f.regular = S_ISREG(st.st_mode);
+    f.buf = buffers[open_count];
+    open_devices[open_count] = st.st_dev;
+    open_inodes[open_count] = st.st_ino;
+    ++open_count;
+    return f;
+}
+
+void finish_run()
+{
+    for (int i = 0; i < open_count; ++i) {
+        SeriesFile& f = open_files[i];
+        flush_output(f);
+        // Some file systems report a failed write only when the file is closed.
+        if (f.output_started && ::close(f.fd) != 0) fatal_errno(f.name, errno);
+    }
+    if (std::fflush(stdout) != 0) fatal("standard output", std::strerror(errno));
+    std::exit(0);
+}

@@ -1,0 +1,222 @@
+#include "series_file.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "run_frame.hpp"
+
+namespace {
+
+// Fills the read buffer so that at least `want` bytes (capped at the buffer size)
+// are available, or the file has ended. Returns the bytes available.
+size_t fill(SeriesFile& f, size_t want)
+{
+    if (f.len - f.pos >= want) return f.len - f.pos;
+    if (f.pos > 0) {
+        std::memmove(f.buf, f.buf + f.pos, f.len - f.pos);
+        f.len -= f.pos;
+        f.pos = 0;
+    }
+    if (want > SERIES_BUFFER_BYTES) want = SERIES_BUFFER_BYTES;
+    while (f.len < want) {
+        ssize_t got = ::read(f.fd, f.buf + f.len, SERIES_BUFFER_BYTES - f.len);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fatal_errno(f.name, errno);
+        }
+        if (got == 0) break;
+        f.len += size_t(got);
+    }
+    return f.len;
+}
+
+[[noreturn]] void ends_inside_record(const SeriesFile& f) { fatal(f.name, "file ends inside a record"); }
+
+// Copies n bytes of the file to dest (or skips them when dest is null). Large
+// spans bypass the buffer.
+void take(SeriesFile& f, unsigned char* dest, uint64_t n)
+{
+    while (n > 0) {
+        if (f.pos == f.len) {
+            f.pos = f.len = 0;
+            if (dest && n >= SERIES_BUFFER_BYTES) {
+                ssize_t got = ::read(f.fd, dest, n > (uint64_t{1} << 30) ? (size_t{1} << 30) : size_t(n));
+                if (got < 0) {
+                    if (errno == EINTR) continue;
+                    fatal_errno(f.name, errno);
+                }
+                if (got == 0) ends_inside_record(f);
+                dest += got;
+                n -= uint64_t(got);
+                continue;
+            }
+            if (fill(f, 1) == 0) ends_inside_record(f);
+        }
+        size_t span = f.len - f.pos;
+        if (span > n) span = size_t(n);
+        if (dest) {
+            std::memcpy(dest, f.buf + f.pos, span);
+            dest += span;
+        }
+        f.pos += span;
+        n -= span;
+    }
+}
+
+int32_t take_marker(SeriesFile& f)
+{
+    unsigned char b[4];
+    take(f, b, 4);
+    int32_t m;
+    std::memcpy(&m, b, 4);
+    return m;
+}
+
+// Reads the leading marker of the next record and checks that the payload can
+// hold `need` bytes.
+int32_t open_record(SeriesFile& f, uint64_t need)
+{
+    int32_t p = take_marker(f);
+    if (p < 0) {
+        char cause[96];
+        std::snprintf(cause, sizeof cause, "record length is negative (%d)", p);
+        fatal(f.name, cause);
+    }
+    if (uint64_t(p) < need) {
+        char cause[128];
+        std::snprintf(cause, sizeof cause, "short record (%d bytes where %llu are needed)", p,
+                      static_cast<unsigned long long>(need));
+        fatal(f.name, cause);
+    }
+    return p;
+}
+
+// Skips what the reader does not use and checks the trailing marker: a mismatch
+// means the file is not what its framing claims, so nothing after it can be trusted.
+void close_record(SeriesFile& f, int32_t payload, uint64_t used)
+{
+    take(f, nullptr, uint64_t(payload) - used);
+    int32_t trail = take_marker(f);
+    if (trail != payload) {
+        char cause[128];
+        std::snprintf(cause, sizeof cause, "record markers disagree (leading %d, trailing %d)", payload,
+                      trail);
+        fatal(f.name, cause);
+    }
+}
+
+void put(SeriesFile& f, const void* src, size_t n)
+{
+    if (!f.output_started) {
+        if (f.write_errno != 0) fatal_errno(f.name, f.write_errno);
+        // The old contents go when the first record is written, not at open time,
+        // so a run that writes nothing leaves an existing file as it was.
+        if (f.regular && ::ftruncate(f.fd, 0) != 0) fatal_errno(f.name, errno);
+        f.output_started = true;
+        f.writing = true;
+        f.pos = f.len = 0;
+    }
+    const auto* p = static_cast<const unsigned char*>(src);
+    while (n > 0) {
+        if (f.len == SERIES_BUFFER_BYTES) flush_output(f);
+        size_t span = SERIES_BUFFER_BYTES - f.len;
+        if (span > n) span = n;
+        std::memcpy(f.buf + f.len, p, span);
+        f.len += span;
+        p += span;
+        n -= span;
+    }
+}
+
+void put_marker(SeriesFile& f, int32_t m) { put(f, &m, 4); }
+
+} // namespace
+
+float* reserve_matrix()
+{
+    // calloc of this size maps fresh zero pages: nothing is touched until used.
+    void* m = std::calloc(size_t(MAX_STEPS) * MAX_POINTS, sizeof(float));
+    if (!m) fatal("memory", "cannot reserve the series matrix");
+    return static_cast<float*>(m);
+}
+
+bool read_record_header(SeriesFile& f, RecordHeader& h)
+{
+    if (fill(f, 1) == 0) return false;
+    int32_t payload = open_record(f, 16);
+    int32_t w[4];
+    take(f, reinterpret_cast<unsigned char*>(w), 16);
+    close_record(f, payload, 16);
+    h = RecordHeader{w[0], w[1], w[2], w[3]};
+    return true;
+}
+
+void read_record_values(SeriesFile& f, int32_t k, float* dest)
+{
+    uint64_t need = k > 0 ? uint64_t(k) * 4 : 0;
+    int32_t payload = open_record(f, need);
+    if (need > 0) take(f, reinterpret_cast<unsigned char*>(dest), need);
+    close_record(f, payload, need);
+}
+
+void write_record_header(SeriesFile& f, const RecordHeader& h)
+{
+    const int32_t w[4] = {h.w1, h.w2, h.w3, h.w4};
+    put_marker(f, 16);
+    put(f, w, 16);
+    put_marker(f, 16);
+}
+
+void write_record_values(SeriesFile& f, int32_t k, const float* values)
+{
+    if (k < 0) k = 0;
+    put_marker(f, k * 4);
+    put(f, values, size_t(k) * 4);
+    put_marker(f, k * 4);
+}
+
+void flush_output(SeriesFile& f)
+{
+    if (!f.writing) return;
+    size_t done = 0;
+    while (done < f.len) {
+        ssize_t put_n = ::write(f.fd, f.buf + done, f.len - done);
+        if (put_n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            f.len = 0; // nothing more is attempted on this file, even at the fatal path
+            fatal_errno(f.name, err);
+        }
+        done += size_t(put_n);
+    }
+    f.len = 0;
+}
+
+void read_field_series(SeriesFile& f, FieldSeries& s)
+{
+    // Each record is read into a row and spread over the point-major columns.
+    static float row[MAX_POINTS];
+    s.count = 0;
+    RecordHeader h;
+    while (read_record_header(f, h)) {
+        if (s.count == MAX_STEPS) fatal(f.name, "more record pairs than the capacity of 2000");
+        if (h.w4 > MAX_POINTS) {
+            char cause[96];
+            std::snprintf(cause, sizeof cause, "%d values in a record exceed the capacity of 10000", h.w4);
+            fatal(f.name, cause);
+        }
+        if (h.w4 < 0) {
+            char cause[96];
+            std::snprintf(cause, sizeof cause, "negative value count W4 = %d", h.w4);
+            fatal(f.name, cause);
+        }
+        read_record_values(f, h.w4, row);
+        const int32_t t = s.count;
+        for (int32_t p = 0; p < h.w4; ++p) s.v[size_t(p) * MAX_STEPS + t] = row[p];
+        s.last = h;
+        ++s.count;
+    }
+}

@@ -1,0 +1,72 @@
+// The binary record format shared by every input and output of the suite.
+//
+// A file is a sequence of framed records: a 4-byte little-endian payload length,
+// the payload, and the length again. Records come in pairs: a header of four
+// 32-bit words (W1..W4) and a data record of W4 single-precision values.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+static_assert(std::endian::native == std::endian::little,
+              "the record format is little-endian and is read by plain copies");
+
+inline constexpr int32_t MAX_STEPS = 2000;   // record pairs per file
+inline constexpr int32_t MAX_POINTS = 10000; // values per data record
+inline constexpr int32_t NEFF_RECORD_TAG = 10000130;
+inline constexpr float MISSING_VALUE = std::bit_cast<float>(0x50061C46u); // 8999999488
+
+struct RecordHeader {
+    int32_t w1 = 0;
+    int32_t w2 = 0;
+    int32_t w3 = 0;
+    int32_t w4 = 0; // number of values in the data record that follows
+};
+
+// One open file of the run. Input and output both go through a block buffer;
+// a file is only ever read or only ever written in one run.
+inline constexpr size_t SERIES_BUFFER_BYTES = size_t{1} << 20;
+
+struct SeriesFile {
+    int fd = -1;
+    char name[96] = {};        // as the user typed it, for diagnostics (fits width 80)
+    int write_errno = 0;       // why the file could only be opened read-only, or 0
+    bool output_started = false;
+    bool writing = false;      // buffer holds pending output rather than read-ahead
+    bool regular = false;      // a regular file, so it can be truncated
+    size_t pos = 0;            // next byte of the buffer to read
+    size_t len = 0;            // bytes in the buffer
+    unsigned char* buf = nullptr; // SERIES_BUFFER_BYTES, reserved when opened
+};
+
+// A whole series file in memory. v holds MAX_STEPS x MAX_POINTS values, point-major:
+// v[p * MAX_STEPS + t] is step t of point p (both 0-based here), so each point's
+// series is one contiguous column. Cells no record fills stay 0.0.
+struct FieldSeries {
+    int32_t count = 0;   // record pairs read (L)
+    RecordHeader last{}; // header of the last pair; meaningless when count == 0
+    float* v = nullptr;
+};
+
+inline float* column(const FieldSeries& s, int32_t p) { return s.v + size_t(p) * MAX_STEPS; }
+
+// Zero-filled storage for MAX_STEPS x MAX_POINTS values, reserved once per run.
+float* reserve_matrix();
+
+// Returns false, consuming nothing, when the file ends where the next record would
+// begin. Otherwise reads one record of at least 16 bytes; extra payload is skipped.
+bool read_record_header(SeriesFile& f, RecordHeader& h);
+
+// Reads one record of at least 4*k bytes; its first k values go to dest[0..k-1],
+// the rest is skipped. With k <= 0 the record is consumed and nothing is stored.
+void read_record_values(SeriesFile& f, int32_t k, float* dest);
+
+void write_record_header(SeriesFile& f, const RecordHeader& h);
+void write_record_values(SeriesFile& f, int32_t k, const float* values);
+
+// Reads the file to its end into s (whose storage must be zero-filled).
+void read_field_series(SeriesFile& f, FieldSeries& s);
+
+// Sends pending output to the file; takes the fatal path if the system refuses it.
+void flush_output(SeriesFile& f);

@@ -1,0 +1,164 @@
+// lagscan run as a user runs it: answers on standard input, files in a directory.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "reference.hpp"
+#include "series_file.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+const std::string lagscan = LAGSCAN_EXE;
+const std::string prompts = " Input values?\n Output?\n";
+
+RunResult run_lagscan(const TempDir& dir, const std::string& answers) { return run_program(lagscan, answers, dir.path); }
+
+} // namespace
+
+TEST(LagscanRun, WritesOnePairPerLagWithTheLastHeader)
+{
+    TempDir dir;
+    write_file(dir.file("in"), pair_bytes(1, 5, 6, {1, 2}) + pair_bytes(2, 5, 6, {2, 4}) +
+                                   pair_bytes(3, 5, 6, {3, 6}) + pair_bytes(99, 7, 8, {4, 8}));
+    const RunResult r = run_program(lagscan, "in\nout\n", dir.path, {"ignored", "--help"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, prompts);
+    EXPECT_EQ(r.err, "");
+    const ParsedSeries s = parse_series(read_file(dir.file("out")));
+    ASSERT_TRUE(s.ok);
+    ASSERT_EQ(s.pairs.size(), 3u);
+    const float want[3] = {0.1875f, -0.225f, -0.3375f};
+    for (int j = 0; j < 3; ++j) {
+        const ParsedPair& p = s.pairs[size_t(j)];
+        EXPECT_EQ(p.w[0], j + 1);
+        EXPECT_EQ(p.w[1], 7);
+        EXPECT_EQ(p.w[2], 8);
+        EXPECT_EQ(p.w[3], 2);
+        EXPECT_FLOAT_EQ(p.values[0], want[j]);
+        EXPECT_EQ(bits(p.values[0]), bits(p.values[1])) << "doubling a series changes nothing";
+    }
+}
+
+TEST(LagscanRun, OutputBytesEqualThePlainDefinition)
+{
+    TempDir dir;
+    const Field x = random_field(61, 53, 7, true);
+    write_file(dir.file("in"), field_bytes(x, 3, 4));
+    const RunResult r = run_lagscan(dir, "in\nout\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Field aut = reference_autocorrelations(x, 53);
+    std::string want;
+    for (size_t j = 0; j < aut.size(); ++j) want += pair_bytes(int32_t(j + 1), 3, 4, aut[j]);
+    EXPECT_TRUE(same_series(want, read_file(dir.file("out"))));
+}
+
+TEST(LagscanRun, ShortSeriesAndEmptyInputs)
+{
+    TempDir dir;
+    const std::string old = "previous contents";
+    // N = 0 from an absent input: both files are created, the output stays empty.
+    RunResult r = run_lagscan(dir, "absent\nout0\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(file_exists(dir.file("absent")));
+    EXPECT_EQ(read_file(dir.file("out0")), "");
+    // N = 1: no lag, so an existing output keeps what it had; the missing marker
+    // at the only step does not matter.
+    write_file(dir.file("one"), pair_bytes(1, 0, 0, {MISSING_VALUE, 2}));
+    write_file(dir.file("out1"), old);
+    r = run_lagscan(dir, "one\nout1\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("out1")), old);
+    // N = 2: one pair, variance divided by 1.
+    write_file(dir.file("two"), pair_bytes(1, 0, 0, {1, MISSING_VALUE}) + pair_bytes(2, 0, 0, {3, MISSING_VALUE}));
+    write_file(dir.file("out2"), old + old + old);
+    r = run_lagscan(dir, "two\nout2\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // mean 2, variance 2, lag-1 product -1, divided by N = 2: -0.5 / 2 = -0.25.
+    EXPECT_EQ(read_file(dir.file("out2")), pair_bytes(1, 0, 0, {-0.25f, MISSING_VALUE}));
+}
+
+TEST(LagscanDialogue, AnswersAreCutToEightyAndTrailingBlanksDropped)
+{
+    TempDir dir;
+    write_file(dir.file("in"), field_bytes({{1}, {2}, {4}}));
+    const std::string name80 = std::string(75, 'a') + "b.dat";
+    const std::string answers = "in   \n" + name80 + "IGNORED\n";
+    const RunResult r = run_lagscan(dir, answers);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, prompts);
+    EXPECT_EQ(parse_series(read_file(dir.file(name80))).pairs.size(), 2u);
+    EXPECT_FALSE(file_exists(dir.file(name80 + "IGNORED")));
+
+    // Leading blanks belong to the name; a last line without its end of line counts.
+    const RunResult lead = run_lagscan(dir, "in\n  spaced out");
+    ASSERT_EQ(lead.status, 0) << lead.err;
+    EXPECT_EQ(parse_series(read_file(dir.file("  spaced out"))).pairs.size(), 2u);
+}
+
+TEST(LagscanDialogue, StandardInputEndingEarlyOpensNothing)
+{
+    TempDir dir;
+    for (const char* answers : {"", "in\n"}) {
+        const RunResult r = run_lagscan(dir, answers);
+        EXPECT_NE(r.status, 0);
+        EXPECT_FALSE(r.signalled);
+        EXPECT_NE(r.err.find("standard input"), std::string::npos) << r.err;
+        EXPECT_FALSE(file_exists(dir.file("in")));
+    }
+    const RunResult blank = run_lagscan(dir, "in\n\n");
+    EXPECT_NE(blank.status, 0) << "an empty name cannot be opened";
+}
+
+TEST(LagscanFiles, TheSameFileTwiceIsCaughtBeforeAnyRecord)
+{
+    TempDir dir;
+    const std::string data = field_bytes({{1}, {2}, {3}});
+    ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0755), 0);
+    write_file(dir.file("in"), data);
+    ASSERT_EQ(::link(dir.file("in").c_str(), dir.file("hard").c_str()), 0);
+    for (const char* second : {"in", "hard", "sub/../in", "./in"}) {
+        const RunResult r = run_lagscan(dir, std::string("in\n") + second + "\n");
+        EXPECT_EQ(r.status, 2) << second;
+        EXPECT_NE(r.err.find("already open"), std::string::npos) << r.err;
+        EXPECT_EQ(read_file(dir.file("in")), data) << second;
+    }
+}
+
+TEST(LagscanFiles, OutputFailuresAreNeverReportedAsSuccess)
+{
+    TempDir dir;
+    write_file(dir.file("in"), field_bytes({{1}, {2}, {3}}));
+    const RunResult full = run_lagscan(dir, "in\n/dev/full\n");
+    EXPECT_EQ(full.status, 2);
+    EXPECT_NE(full.err.find("/dev/full"), std::string::npos) << full.err;
+
+    write_file(dir.file("locked"), "old");
+    ::chmod(dir.file("locked").c_str(), 0444);
+    ::chmod(dir.file("in").c_str(), 0444);
+    const RunResult ro = run_lagscan(dir, "in\nlocked\n");
+    if (::geteuid() != 0) { // root writes through permissions
+        EXPECT_EQ(ro.status, 2);
+        EXPECT_NE(ro.err.find("locked"), std::string::npos) << ro.err;
+        EXPECT_EQ(read_file(dir.file("locked")), "old");
+    }
+    // A read-only input is read normally.
+    const RunResult ok = run_lagscan(dir, "in\nout\n");
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(parse_series(read_file(dir.file("out"))).pairs.size(), 2u);
+}
+
+TEST(LagscanFiles, BadInputsEndOnTheFatalPathNamingTheFile)
+{
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("adir").c_str(), 0755), 0);
+    write_file(dir.file("cut"), field_bytes({{1}, {2}}).substr(0, 30));
+    write_file(dir.file("out"), "kept");
+    for (const char* input : {"adir", "cut", "missing/dir/file"}) {
+        const RunResult r = run_lagscan(dir, std::string(input) + "\nout\n");
+        EXPECT_EQ(r.status, 2) << input;
+        EXPECT_FALSE(r.signalled);
+        EXPECT_NE(r.err.find(input), std::string::npos) << r.err;
+        EXPECT_EQ(read_file(dir.file("out")), "kept");
+    }
+}

@@ -1,0 +1,209 @@
+// The record layer: framing, skipping, truncation of reads, and writing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "series_file.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+// A SeriesFile on a path, outside the run frame's table, so each test owns its own.
+struct TestFile {
+    SeriesFile f;
+    std::unique_ptr<unsigned char[]> buf{new unsigned char[SERIES_BUFFER_BYTES]};
+    explicit TestFile(const std::string& path, int flags = O_RDWR | O_CREAT)
+    {
+        f.fd = ::open(path.c_str(), flags, 0644);
+        std::snprintf(f.name, sizeof f.name, "%s", path.c_str());
+        f.regular = true;
+        f.buf = buf.get();
+    }
+    ~TestFile()
+    {
+        flush_output(f);
+        ::close(f.fd);
+    }
+};
+
+struct Matrix {
+    std::unique_ptr<float, decltype(&std::free)> storage{reserve_matrix(), &std::free};
+    FieldSeries s;
+    Matrix() { s.v = storage.get(); }
+    float at(int t, int p) const { return column(s, p)[t]; }
+};
+
+} // namespace
+
+TEST(RecordWriting, PairOfThreeValuesIsFortyFourBytes)
+{
+    TempDir dir;
+    const std::string path = dir.file("out");
+    {
+        TestFile out(path);
+        const float v[3] = {1.5f, -2.0f, MISSING_VALUE};
+        write_record_header(out.f, RecordHeader{7, 8, 9, 3});
+        write_record_values(out.f, 3, v);
+    }
+    const std::string want = framed(header_payload(7, 8, 9, 3)) + framed(floats_payload({1.5f, -2.0f, MISSING_VALUE}));
+    EXPECT_EQ(read_file(path).size(), 44u);
+    EXPECT_EQ(read_file(path), want);
+}
+
+TEST(RecordWriting, FirstRecordDiscardsOldContentsAndNoRecordKeepsThem)
+{
+    TempDir dir;
+    const std::string path = dir.file("out");
+    const std::string old(1000, 'x');
+    write_file(path, old);
+    { TestFile untouched(path); }
+    EXPECT_EQ(read_file(path), old);
+    {
+        TestFile out(path);
+        write_record_header(out.f, RecordHeader{1, 2, 3, 0});
+        write_record_values(out.f, 0, nullptr);
+    }
+    EXPECT_EQ(read_file(path), framed(header_payload(1, 2, 3, 0)) + framed(""));
+}
+
+TEST(RecordReading, LongHeadersExtraValuesAndZeroCounts)
+{
+    TempDir dir;
+    const std::string path = dir.file("in");
+    write_file(path, framed(header_payload(1, 2, 3, 2) + header_payload(5, 6, 7, 8)) +
+                         framed(floats_payload({10.f, 20.f, 30.f})) + framed(header_payload(4, 0, 0, 0)) +
+                         framed(floats_payload({99.f})));
+    TestFile in(path);
+    RecordHeader h;
+    ASSERT_TRUE(read_record_header(in.f, h));
+    EXPECT_EQ(h.w1, 1);
+    EXPECT_EQ(h.w4, 2);
+    float dest[4] = {-1, -1, -1, -1};
+    read_record_values(in.f, h.w4, dest);
+    EXPECT_EQ(dest[0], 10.f);
+    EXPECT_EQ(dest[1], 20.f);
+    EXPECT_EQ(dest[2], -1.f) << "values beyond the count asked for are skipped, not stored";
+    ASSERT_TRUE(read_record_header(in.f, h));
+    EXPECT_EQ(h.w1, 4);
+    read_record_values(in.f, 0, dest);
+    EXPECT_EQ(dest[0], 10.f);
+    EXPECT_FALSE(read_record_header(in.f, h));
+    EXPECT_FALSE(read_record_header(in.f, h)) << "the end is reported again, consuming nothing";
+}
+
+TEST(RecordReading, WholeSeriesWithDifferingCounts)
+{
+    TempDir dir;
+    const std::string path = dir.file("in");
+    write_file(path, pair_bytes(1, 0, 0, {1, 2, 3}) + pair_bytes(2, 11, 12, {4}) + pair_bytes(3, 21, 22, {5, 6}));
+    TestFile in(path);
+    Matrix m;
+    read_field_series(in.f, m.s);
+    EXPECT_EQ(m.s.count, 3);
+    EXPECT_EQ(m.s.last.w1, 3);
+    EXPECT_EQ(m.s.last.w2, 21);
+    EXPECT_EQ(m.s.last.w4, 2);
+    EXPECT_EQ(m.at(0, 2), 3.f);
+    EXPECT_EQ(m.at(1, 0), 4.f);
+    EXPECT_EQ(m.at(1, 1), 0.f) << "cells no record fills stay zero";
+    EXPECT_EQ(m.at(2, 1), 6.f);
+    EXPECT_EQ(m.at(3, 0), 0.f);
+}
+
+TEST(RecordReading, EmptyFileIsAnEmptySeries)
+{
+    TempDir dir;
+    write_file(dir.file("in"), "");
+    TestFile in(dir.file("in"));
+    Matrix m;
+    read_field_series(in.f, m.s);
+    EXPECT_EQ(m.s.count, 0);
+}
+
+TEST(RecordReading, RecordsLargerThanTheBufferArriveWhole)
+{
+    TempDir dir;
+    std::vector<std::vector<float>> field(3, std::vector<float>(MAX_POINTS));
+    for (int t = 0; t < 3; ++t)
+        for (int p = 0; p < MAX_POINTS; ++p) field[t][p] = float(t * MAX_POINTS + p);
+    write_file(dir.file("in"), field_bytes(field));
+    TestFile in(dir.file("in"));
+    Matrix m;
+    read_field_series(in.f, m.s);
+    ASSERT_EQ(m.s.count, 3);
+    for (int t = 0; t < 3; ++t)
+        for (int p = 0; p < MAX_POINTS; p += 997) EXPECT_EQ(m.at(t, p), field[t][p]);
+    EXPECT_EQ(m.at(2, MAX_POINTS - 1), field[2][MAX_POINTS - 1]);
+}
+
+// Each malformed file must end the run with the file named and the cause given.
+struct BadFile {
+    const char* what;
+    std::string bytes;
+    const char* cause;
+};
+
+class RecordReadingFails : public testing::TestWithParam<int> {};
+
+static std::vector<BadFile> bad_files()
+{
+    const std::string good = pair_bytes(1, 0, 0, {1, 2});
+    return {
+        {"three bytes", "abc", "ends inside a record"},
+        {"header without data", framed(header_payload(1, 0, 0, 2)), "ends inside a record"},
+        {"inside a payload", good.substr(0, good.size() - 7), "ends inside a record"},
+        {"inside the trailing marker", good.substr(0, good.size() - 2), "ends inside a record"},
+        {"short header", framed(std::string(12, '\0')) + framed(""), "short record"},
+        {"short data", framed(header_payload(1, 0, 0, 3)) + framed(floats_payload({1, 2})), "short record"},
+        {"negative marker", le32(-4) + std::string(8, '\0'), "negative"},
+        {"huge marker", le32(0x7fffffff) + header_payload(1, 0, 0, 0), "ends inside a record"},
+        {"markers disagree", framed_with(16, header_payload(1, 0, 0, 0), 20) + framed(""), "disagree"},
+        {"too many points", framed(header_payload(1, 0, 0, MAX_POINTS + 1)) + framed(""), "capacity"},
+        {"negative count", framed(header_payload(1, 0, 0, -1)) + framed(""), "negative value count"},
+    };
+}
+
+TEST_P(RecordReadingFails, NamesFileAndCause)
+{
+    const BadFile bad = bad_files()[size_t(GetParam())];
+    TempDir dir;
+    const std::string path = dir.file("bad.dat");
+    write_file(path, bad.bytes);
+    EXPECT_EXIT(
+        {
+            TestFile in(path);
+            Matrix m;
+            read_field_series(in.f, m.s);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(2), std::string("bad\\.dat: .*") + bad.cause)
+        << bad.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Malformed, RecordReadingFails, testing::Range(0, int(bad_files().size())));
+
+TEST(RecordReading, MoreThanTwoThousandPairsIsFatalButTwoThousandIsFine)
+{
+    TempDir dir;
+    std::string bytes;
+    for (int t = 0; t < MAX_STEPS; ++t) bytes += pair_bytes(t + 1, 0, 0, {float(t)});
+    write_file(dir.file("full"), bytes);
+    write_file(dir.file("over"), bytes + pair_bytes(MAX_STEPS + 1, 0, 0, {0}));
+    {
+        TestFile in(dir.file("full"));
+        Matrix m;
+        read_field_series(in.f, m.s);
+        EXPECT_EQ(m.s.count, MAX_STEPS);
+        EXPECT_EQ(m.at(MAX_STEPS - 1, 0), float(MAX_STEPS - 1));
+    }
+    EXPECT_EXIT(
+        {
+            TestFile in(dir.file("over"));
+            Matrix m;
+            read_field_series(in.f, m.s);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(2), "over: .*capacity");
+}

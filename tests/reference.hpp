@@ -1,0 +1,14 @@
+// Plain scalar definitions of the computations, written straight from their rules
+// on [step][point] vectors, against which the programs' bytes are compared.
+#pragma once
+
+#include <vector>
+
+using Field = std::vector<std::vector<float>>; // [step or lag][point]
+
+// Autocorrelations [lag - 1][point] of a field [step][point] of n points.
+Field reference_autocorrelations(const Field& x, int n);
+
+// A field of `steps` x `points` values from a seeded generator, sprinkled with
+// hostile values when `hostile` is set.
+Field random_field(int steps, int points, unsigned seed, bool hostile);

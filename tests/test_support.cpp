@@ -1,0 +1,192 @@
+#include "test_support.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+TempDir::TempDir()
+{
+    std::string tmpl = (std::filesystem::temp_directory_path() / "fieldneff-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path = tmpl;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    // Tests make files read-only or unreadable; give permissions back first.
+    for (auto& e : std::filesystem::recursive_directory_iterator(path, ec))
+        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path, ec);
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::string le32(int32_t v)
+{
+    std::string s(4, '\0');
+    auto u = uint32_t(v);
+    for (int i = 0; i < 4; ++i) s[i] = char((u >> (8 * i)) & 0xff);
+    return s;
+}
+
+std::string framed_with(int32_t leading, const std::string& payload, int32_t trailing)
+{
+    return le32(leading) + payload + le32(trailing);
+}
+
+std::string framed(const std::string& payload)
+{
+    return framed_with(int32_t(payload.size()), payload, int32_t(payload.size()));
+}
+
+std::string header_payload(int32_t w1, int32_t w2, int32_t w3, int32_t w4)
+{
+    return le32(w1) + le32(w2) + le32(w3) + le32(w4);
+}
+
+uint32_t bits(float f)
+{
+    uint32_t b;
+    std::memcpy(&b, &f, 4);
+    return b;
+}
+
+float from_bits(uint32_t b)
+{
+    float f;
+    std::memcpy(&f, &b, 4);
+    return f;
+}
+
+std::string floats_payload(const std::vector<float>& v)
+{
+    std::string s;
+    for (float f : v) s += le32(int32_t(bits(f)));
+    return s;
+}
+
+std::string pair_bytes(int32_t w1, int32_t w2, int32_t w3, const std::vector<float>& v)
+{
+    return framed(header_payload(w1, w2, w3, int32_t(v.size()))) + framed(floats_payload(v));
+}
+
+std::string field_bytes(const std::vector<std::vector<float>>& values, int32_t w2, int32_t w3)
+{
+    std::string s;
+    for (size_t t = 0; t < values.size(); ++t) s += pair_bytes(int32_t(t + 1), w2, w3, values[t]);
+    return s;
+}
+
+bool same_value(float a, float b) { return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b)); }
+
+testing::AssertionResult same_series(const std::string& want, const std::string& got)
+{
+    const ParsedSeries w = parse_series(want), g = parse_series(got);
+    if (!w.ok || !g.ok) return testing::AssertionFailure() << "not a well-framed series";
+    if (w.pairs.size() != g.pairs.size())
+        return testing::AssertionFailure() << w.pairs.size() << " pairs wanted, " << g.pairs.size() << " found";
+    for (size_t t = 0; t < w.pairs.size(); ++t) {
+        const ParsedPair &a = w.pairs[t], &b = g.pairs[t];
+        if (std::memcmp(a.w, b.w, sizeof a.w) != 0) return testing::AssertionFailure() << "header of pair " << t + 1;
+        for (size_t p = 0; p < a.values.size(); ++p)
+            if (!same_value(a.values[p], b.values[p]))
+                return testing::AssertionFailure() << "pair " << t + 1 << " value " << p + 1 << ": " << bits(a.values[p])
+                                                   << " wanted, " << bits(b.values[p]) << " found";
+    }
+    return testing::AssertionSuccess();
+}
+
+namespace {
+bool take_record(const std::string& b, size_t& at, std::string& payload)
+{
+    if (b.size() - at < 4) return false;
+    int32_t lead;
+    std::memcpy(&lead, b.data() + at, 4);
+    if (lead < 0 || b.size() - at - 4 < size_t(lead) + 4) return false;
+    int32_t trail;
+    std::memcpy(&trail, b.data() + at + 4 + lead, 4);
+    if (trail != lead) return false;
+    payload = b.substr(at + 4, size_t(lead));
+    at += size_t(lead) + 8;
+    return true;
+}
+} // namespace
+
+ParsedSeries parse_series(const std::string& bytes)
+{
+    ParsedSeries s;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        std::string h, d;
+        if (!take_record(bytes, at, h) || h.size() != 16 || !take_record(bytes, at, d)) return s;
+        ParsedPair p;
+        std::memcpy(p.w, h.data(), 16);
+        if (p.w[3] < 0 || d.size() != size_t(p.w[3]) * 4) return s;
+        p.values.resize(size_t(p.w[3]));
+        std::memcpy(p.values.data(), d.data(), d.size());
+        s.pairs.push_back(std::move(p));
+    }
+    s.ok = true;
+    return s;
+}
+
+RunResult run_program(const std::string& exe, const std::string& input, const std::string& cwd,
+                      const std::vector<std::string>& args)
+{
+    TempDir io;
+    const std::string in_path = io.file("stdin"), out_path = io.file("stdout"), err_path = io.file("stderr");
+    write_file(in_path, input);
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int in = ::open(in_path.c_str(), O_RDONLY);
+        int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(127);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(exe.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int st = 0;
+    while (::waitpid(pid, &st, 0) < 0) {
+    }
+    RunResult r;
+    if (WIFEXITED(st)) {
+        r.status = WEXITSTATUS(st);
+    } else {
+        r.signalled = true;
+        r.status = 128 + WTERMSIG(st);
+    }
+    r.out = read_file(out_path);
+    r.err = read_file(err_path);
+    return r;
+}

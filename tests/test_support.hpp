@@ -1,0 +1,67 @@
+// Helpers shared by the tests: temporary directories, hand-framed record bytes,
+// an independent parser of series files, and running a built program through
+// its console dialogue.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TempDir {
+    std::string path;
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool file_exists(const std::string& path);
+
+// Record bytes built by hand, independently of the project's writer.
+std::string le32(int32_t v);
+std::string framed(const std::string& payload);
+std::string framed_with(int32_t leading, const std::string& payload, int32_t trailing);
+std::string header_payload(int32_t w1, int32_t w2, int32_t w3, int32_t w4);
+std::string floats_payload(const std::vector<float>& v);
+std::string pair_bytes(int32_t w1, int32_t w2, int32_t w3, const std::vector<float>& v);
+
+// A series file as read back by a plain parser that trusts nothing.
+struct ParsedPair {
+    int32_t w[4];
+    std::vector<float> values;
+};
+struct ParsedSeries {
+    bool ok = false; // the bytes are exactly a sequence of well-framed record pairs
+    std::vector<ParsedPair> pairs;
+};
+ParsedSeries parse_series(const std::string& bytes);
+
+// A field given as values[t][p]; writes one pair per step with W1 = t + 1.
+std::string field_bytes(const std::vector<std::vector<float>>& values, int32_t w2 = 0, int32_t w3 = 0);
+
+uint32_t bits(float f);
+float from_bits(uint32_t b);
+
+// Equal bit for bit, except that any two NaNs count as equal: the compiler may swap
+// the operands of a commutative operation, which changes only which NaN comes out.
+bool same_value(float a, float b);
+
+// Both byte strings are well-framed series with equal headers and same_value values;
+// on failure says where they first differ.
+testing::AssertionResult same_series(const std::string& want, const std::string& got);
+
+struct RunResult {
+    int status = -1;   // exit status, or 128 + signal
+    bool signalled = false;
+    std::string out;
+    std::string err;
+};
+// Runs `exe` in `cwd` with `input` on standard input.
+RunResult run_program(const std::string& exe, const std::string& input, const std::string& cwd,
+                      const std::vector<std::string>& args = {});
