@@ -195,25 +195,28 @@ void flush_output(SeriesFile& f)
     f.len = 0;
 }
 
+bool read_series_pair(SeriesFile& f, int32_t pairs_before, RecordHeader& h, float* row)
+{
+    if (!read_record_header(f, h)) return false;
+    if (pairs_before >= MAX_STEPS) fatal(f.name, "more record pairs than the capacity of 2000");
+    if (h.w4 > MAX_POINTS || h.w4 < 0) {
+        char cause[96];
+        std::snprintf(cause, sizeof cause,
+                      h.w4 < 0 ? "negative value count W4 = %d" : "%d values in a record exceed the capacity of 10000",
+                      h.w4);
+        fatal(f.name, cause);
+    }
+    read_record_values(f, h.w4, row);
+    return true;
+}
+
 void read_field_series(SeriesFile& f, FieldSeries& s)
 {
     // Each record is read into a row and spread over the point-major columns.
     static float row[MAX_POINTS];
     s.count = 0;
     RecordHeader h;
-    while (read_record_header(f, h)) {
-        if (s.count == MAX_STEPS) fatal(f.name, "more record pairs than the capacity of 2000");
-        if (h.w4 > MAX_POINTS) {
-            char cause[96];
-            std::snprintf(cause, sizeof cause, "%d values in a record exceed the capacity of 10000", h.w4);
-            fatal(f.name, cause);
-        }
-        if (h.w4 < 0) {
-            char cause[96];
-            std::snprintf(cause, sizeof cause, "negative value count W4 = %d", h.w4);
-            fatal(f.name, cause);
-        }
-        read_record_values(f, h.w4, row);
+    while (read_series_pair(f, s.count, h, row)) {
         const int32_t t = s.count;
         for (int32_t p = 0; p < h.w4; ++p) s.v[size_t(p) * MAX_STEPS + t] = row[p];
         s.last = h;

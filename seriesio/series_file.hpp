@@ -65,6 +65,11 @@ void read_record_values(SeriesFile& f, int32_t k, float* dest);
 void write_record_header(SeriesFile& f, const RecordHeader& h);
 void write_record_values(SeriesFile& f, int32_t k, const float* values);
 
+// Reads the next record pair of a series: the header into h and its W4 values into
+// row[0..W4-1], after checking that the pair fits the fixed capacity given that
+// `pairs_before` pairs were read already. Returns false at the normal end.
+bool read_series_pair(SeriesFile& f, int32_t pairs_before, RecordHeader& h, float* row);
+
 // Reads the file to its end into s (whose storage must be zero-filled).
 void read_field_series(SeriesFile& f, FieldSeries& s);
 

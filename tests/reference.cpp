@@ -1,10 +1,21 @@
 #include "reference.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 
 #include "series_file.hpp"
+
+namespace {
+float from_float_bits(uint32_t b)
+{
+    float f;
+    std::memcpy(&f, &b, 4);
+    return f;
+}
+} // namespace
 
 Field reference_autocorrelations(const Field& x, int n)
 {
@@ -64,4 +75,50 @@ Field random_field(int steps, int points, unsigned seed, bool hostile)
         }
     }
     return x;
+}
+
+std::vector<float> reference_critical_lags(const Field& x, int n)
+{
+    const int L = int(x.size());
+    const float factor = from_float_bits(0x3FFAE148u);
+    std::vector<float> lag(size_t(n), 0.0f);
+    for (int p = 0; p < n; ++p) {
+        auto value = [&](int j) { return j < L && p < int(x[size_t(j)].size()) ? x[size_t(j)][size_t(p)] : 0.0f; };
+        if (value(1) == MISSING_VALUE) {
+            lag[size_t(p)] = MISSING_VALUE;
+            continue;
+        }
+        float S = 0;
+        for (int j = 1; j <= L; ++j) {
+            S = value(j - 1) * value(j - 1) + S;
+            float v = ((S + S) + 1) / float(L);
+            float crit = factor * std::sqrt(v);
+            if (std::fabs(value(j - 1)) > std::fabs(crit)) lag[size_t(p)] = float(j);
+        }
+    }
+    return lag;
+}
+
+std::vector<float> reference_effective_sizes(const std::vector<float>& r1, const Field& ac2, float clag1,
+                                             const std::vector<float>& clag2)
+{
+    const int L = int(r1.size());
+    std::vector<float> neff(clag2.size());
+    for (size_t p = 0; p < clag2.size(); ++p) {
+        if (clag2[p] == MISSING_VALUE) {
+            neff[p] = MISSING_VALUE;
+            continue;
+        }
+        float M = clag1 >= clag2[p] ? clag1 : clag2[p];
+        long K = 0;
+        if (M == M && M >= -2147483648.0f && M < 2147483648.0f) K = long(int32_t(M));
+        float S = 0;
+        for (long k = 1; k <= K && k <= L; ++k) {
+            int32_t w = 2 * (1 - int32_t(k) / L);
+            float a = p < ac2[size_t(k - 1)].size() ? ac2[size_t(k - 1)][p] : 0.0f;
+            S = (float(w) * r1[size_t(k - 1)]) * a + S;
+        }
+        neff[p] = float(L) / (1 + S);
+    }
+    return neff;
 }

@@ -12,3 +12,11 @@ Field reference_autocorrelations(const Field& x, int n);
 // A field of `steps` x `points` values from a seeded generator, sprinkled with
 // hostile values when `hostile` is set.
 Field random_field(int steps, int points, unsigned seed, bool hostile);
+
+// Critical lags [point] of autocorrelations [lag - 1][point], point by point.
+std::vector<float> reference_critical_lags(const Field& x, int n);
+
+// Effective sample sizes [point], point by point; r1 and ac2 hold one entry or row
+// per lag record of the series file.
+std::vector<float> reference_effective_sizes(const std::vector<float>& r1, const Field& ac2, float clag1,
+                                             const std::vector<float>& clag2);

@@ -1,0 +1,63 @@
+// nstar: autocorrelations and critical lags of a series and of a field ->
+// effective sample size of every point.
+#include "effective_size.hpp"
+#include "run_frame.hpp"
+#include "series_file.hpp"
+
+namespace {
+
+void require_header(SeriesFile& f, RecordHeader& h)
+{
+    if (!read_record_header(f, h)) fatal(f.name, "file ends where a record pair is required");
+}
+
+} // namespace
+
+int main()
+{
+    const std::string names[5] = {
+        ask_file_name("Autocorrelations of file 1 (timeseries)?", 64),
+        ask_file_name("Autocorrelations of file 2 (field)?", 64),
+        ask_file_name("Critical lag in file 1?", 64),
+        ask_file_name("Critical lag in file 2?", 64),
+        ask_file_name("Output file?", 64),
+    };
+    SeriesFile& series_aut = open_series_file(names[0]);
+    SeriesFile& field_aut = open_series_file(names[1]);
+    SeriesFile& series_lag = open_series_file(names[2]);
+    SeriesFile& field_lag = open_series_file(names[3]);
+    SeriesFile& output = open_series_file(names[4]);
+
+    // File 1 sets the number of lags; file 2 is read pair by pair alongside it,
+    // and whatever file 2 holds beyond that is never read.
+    static float r1[MAX_STEPS];
+    float* ac2 = reserve_matrix();
+    int32_t lags = 0;
+    RecordHeader h;
+    while (read_record_header(series_aut, h)) {
+        if (lags == MAX_STEPS) fatal(series_aut.name, "more record pairs than the capacity of 2000");
+        read_record_values(series_aut, 1, &r1[lags]);
+        if (!read_series_pair(field_aut, lags, h, ac2 + size_t(lags) * MAX_POINTS))
+            fatal(field_aut.name, "file ends before the series autocorrelation file does");
+        ++lags;
+    }
+
+    float clag1;
+    require_header(series_lag, h);
+    read_record_values(series_lag, 1, &clag1);
+
+    static float clag2[MAX_POINTS];
+    RecordHeader hd;
+    require_header(field_lag, hd);
+    if (hd.w4 > MAX_POINTS || hd.w4 < 0) fatal(field_lag.name, "value count W4 outside 0 ... 10000");
+    read_record_values(field_lag, hd.w4, clag2);
+    const int32_t n = hd.w4;
+
+    static float neff[MAX_POINTS];
+    compute_effective_sizes(r1, ac2, lags, clag1, clag2, n, neff);
+
+    hd.w1 = NEFF_RECORD_TAG;
+    write_record_header(output, hd);
+    write_record_values(output, n, neff);
+    finish_run();
+}

@@ -1,0 +1,124 @@
+// Critical lags of hand-made autocorrelations, and of random ones against the
+// point-by-point definition.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+#include "critical_lag.hpp"
+#include "reference.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+// Runs the scan over autocorrelations given as [lag - 1][point].
+std::vector<float> critical_lags(const Field& x, int n)
+{
+    std::unique_ptr<float, decltype(&std::free)> rows(reserve_matrix(), &std::free);
+    for (size_t j = 0; j < x.size(); ++j)
+        for (size_t p = 0; p < x[j].size(); ++p) rows.get()[j * MAX_POINTS + p] = x[j][p];
+    std::vector<float> lag(size_t(n), -1.0f);
+    compute_critical_lags(rows.get(), int32_t(x.size()), n, lag.data());
+    return lag;
+}
+
+// One point's autocorrelations as a single-point field.
+Field one_point(const std::vector<float>& lags)
+{
+    Field x;
+    for (float v : lags) x.push_back({v});
+    return x;
+}
+
+float only(const std::vector<float>& lags) { return critical_lags(one_point(lags), 1)[0]; }
+
+} // namespace
+
+TEST(CriticalLag, WorkedCaseOfFortyLagsGivesTwo)
+{
+    std::vector<float> x(40, 0.05f);
+    x[0] = 0.9f;
+    x[1] = 0.8f;
+    x[2] = 0.5f;
+    x[3] = 0.1f;
+    EXPECT_EQ(only(x), 2.0f);
+}
+
+TEST(CriticalLag, LargestPassingLagWinsWhateverFailsBelowIt)
+{
+    // L = 40 with small values; 0.9 passes anywhere early, so lags 1, 2 and 5 pass.
+    std::vector<float> x(40, 0.0f);
+    x[0] = 0.9f;
+    x[1] = 0.9f;
+    x[4] = 0.95f;
+    EXPECT_EQ(only(x), 5.0f);
+    EXPECT_EQ(only(std::vector<float>(40, 0.01f)), 0.0f) << "no lag beyond its bound gives 0";
+}
+
+TEST(CriticalLag, ValueExactlyOnItsBoundDoesNotPass)
+{
+    // With L = 8 and only lag 1 set, the bound of x is 1.96 * sqrt((2x^2 + 1) / 8).
+    // Search for a float x whose bound rounds to exactly x.
+    const float factor = CRITICAL_FACTOR;
+    float on_bound = 0.0f;
+    for (float x = 3.4f; x < 3.6f && on_bound == 0.0f; x = std::nextafter(x, 5.0f)) {
+        const float s = x * x + 0.0f;
+        if (factor * std::sqrt(((s + s) + 1.0f) / 8.0f) == x) on_bound = x;
+    }
+    ASSERT_NE(on_bound, 0.0f) << "some float between 3.4 and 3.6 lies exactly on its bound";
+    std::vector<float> x(8, 0.0f);
+    x[0] = on_bound;
+    EXPECT_EQ(only(x), 0.0f);
+    x[0] = on_bound + 0.001f;
+    EXPECT_EQ(only(x), 1.0f) << "just above the bound passes";
+}
+
+TEST(CriticalLag, ShortFilesRarelyOrNeverPass)
+{
+    for (int L = 1; L <= 7; ++L) {
+        std::vector<float> x(size_t(L), 1e30f);
+        EXPECT_EQ(only(x), 0.0f) << "L = " << L;
+        std::vector<float> y(size_t(L), -0.999f);
+        EXPECT_EQ(only(y), 0.0f) << "L = " << L;
+    }
+    std::vector<float> x(8, 0.0f);
+    x[0] = 3.6f;
+    EXPECT_EQ(only(x), 1.0f);
+    x[0] = 3.4f;
+    EXPECT_EQ(only(x), 0.0f);
+}
+
+TEST(CriticalLag, MissingIsReadFromTheSecondLagOnly)
+{
+    // Point 0: missing at lag 2. Point 1: missing at lag 1 only (a huge ordinary value).
+    // Point 2: NaN at lag 2 is not missing, and poisons every later bound.
+    Field x(40, {0.0f, 0.0f, 0.0f});
+    x[1][0] = MISSING_VALUE;
+    x[0][1] = MISSING_VALUE;
+    x[0][2] = 0.9f;
+    x[1][2] = std::numeric_limits<float>::quiet_NaN();
+    x[2][2] = 0.99f;
+    const std::vector<float> lag = critical_lags(x, 3);
+    EXPECT_EQ(lag[0], MISSING_VALUE);
+    EXPECT_EQ(lag[1], 1.0f) << "the marker at lag 1 is an ordinary, huge value";
+    EXPECT_EQ(lag[2], 1.0f);
+    // A single lag record leaves the second row unfilled: nothing counts as missing.
+    EXPECT_EQ(only({MISSING_VALUE}), 0.0f);
+}
+
+TEST(CriticalLag, MatchesThePointByPointDefinition)
+{
+    for (int lags : {0, 1, 2, 8, 13, 40, 199}) {
+        for (bool hostile : {false, true}) {
+            Field x = random_field(lags, 41, unsigned(lags + 100 * hostile), hostile);
+            for (auto& row : x)
+                for (float& v : row)
+                    if (std::fabs(v) < 1e6f) v /= 300.0f; // ordinary values become autocorrelation-sized
+            const std::vector<float> want = reference_critical_lags(x, 41), got = critical_lags(x, 41);
+            for (size_t p = 0; p < want.size(); ++p)
+                ASSERT_TRUE(same_value(want[p], got[p])) << "lags " << lags << " point " << p;
+        }
+    }
+}
