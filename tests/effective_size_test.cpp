@@ -87,8 +87,8 @@ TEST(EffectiveSize, MatchesThePointByPointDefinition)
             const Field ac2 = random_field(lags, 29, unsigned(lags * 3 + hostile), hostile);
             std::vector<float> r1;
             for (const auto& row : ac2) r1.push_back(row[5] / 7.0f);
-            std::vector<float> clag2;
-            for (float v : random_field(1, 29, unsigned(lags), hostile)[0]) clag2.push_back(std::fabs(v) * 3.0f);
+            std::vector<float> clag2 = random_field(1, 29, unsigned(lags), hostile)[0];
+            for (float& v : clag2) v = std::fabs(v) * 3.0f;
             for (float clag1 : {0.0f, 3.0f, nan_value, MISSING_VALUE, float(lags)}) {
                 const std::vector<float> want = reference_effective_sizes(r1, ac2, clag1, clag2);
                 const std::vector<float> got = effective_sizes(r1, ac2, clag1, clag2);
