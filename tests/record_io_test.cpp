@@ -207,3 +207,49 @@ TEST(RecordReading, MoreThanTwoThousandPairsIsFatalButTwoThousandIsFine)
         },
         testing::ExitedWithCode(2), "over: .*capacity");
 }
+
+TEST(RecordReading, TilesOfEveryWidthHoldTheSameCells)
+{
+    // Rows of differing counts, one at full capacity: each row fills its own
+    // points, and every other cell (higher points of a shorter row, the row above
+    // the last) reads 0.0 in every layout.
+    const int counts[] = {MAX_POINTS, 17, 0, 33, MAX_POINTS - 1, 20};
+    std::vector<std::vector<float>> rows;
+    for (int t = 0; t < 6; ++t) {
+        std::vector<float> row(size_t(counts[t]));
+        for (int p = 0; p < counts[t]; ++p) row[size_t(p)] = float(t * MAX_POINTS + p + 1);
+        rows.push_back(row);
+    }
+    TempDir dir;
+    write_file(dir.file("in"), field_bytes(rows, 4, 5));
+    for (int32_t lanes : {1, 4, 8, 16, 5}) {
+        TestFile in(dir.file("in"));
+        Matrix m;
+        m.s.lanes = lanes;
+        read_field_series(in.f, m.s);
+        ASSERT_EQ(m.s.count, 6);
+        EXPECT_EQ(m.s.last.w4, 20);
+        int wrong = 0;
+        for (int t = 0; t <= 6; ++t)
+            for (int p = 0; p < MAX_POINTS; ++p) {
+                const float want = t < 6 && p < counts[t] ? rows[size_t(t)][size_t(p)] : 0.0f;
+                wrong += m.s.v[cell(m.s, t, p)] != want;
+            }
+        EXPECT_EQ(wrong, 0) << lanes << " lanes";
+    }
+}
+
+TEST(RecordReading, TileWidthThatDoesNotDivideTheCapacityIsRefused)
+{
+    TempDir dir;
+    write_file(dir.file("in.dat"), pair_bytes(1, 0, 0, {1, 2}));
+    EXPECT_EXIT(
+        {
+            TestFile in(dir.file("in.dat"));
+            Matrix m;
+            m.s.lanes = 3;
+            read_field_series(in.f, m.s);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(2), "in\\.dat: tile width");
+}
