@@ -73,10 +73,15 @@ void print_info(const char* path, FILE* out)
         if (count % 2 == 1) {
             print_value(out, upper);
         } else {
+            // Exact in double; usually a float too, and then shown as one.
             const double median = (double(*std::max_element(numbers, numbers + count / 2)) + upper) / 2;
-            char buf[40];
-            const auto r = std::to_chars(buf, buf + sizeof buf, median);
-            std::fwrite(buf, 1, size_t(r.ptr - buf), out);
+            if (double(float(median)) == median) {
+                print_value(out, float(median));
+            } else {
+                char buf[40];
+                const auto r = std::to_chars(buf, buf + sizeof buf, median);
+                std::fwrite(buf, 1, size_t(r.ptr - buf), out);
+            }
         }
         std::fputs("\nmaximum: ", out);
         print_value(out, maximum);
