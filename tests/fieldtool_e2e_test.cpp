@@ -140,6 +140,12 @@ TEST(FieldtoolCsvRun, BadInputsNameTheFileAndTheCause)
     std::string many;
     for (int i = 0; i < 2001; ++i) many += std::to_string(i) + "\n";
     write_file(dir.file("long.csv"), many);
+    std::string wide = "0";
+    for (int i = 1; i < 1030; ++i) {
+        wide += ',';
+        wide += std::to_string(i);
+    }
+    write_file(dir.file("wide.csv"), wide + "\n");
     struct Case {
         std::vector<std::string> args;
         std::string says;
@@ -151,6 +157,8 @@ TEST(FieldtoolCsvRun, BadInputsNameTheFileAndTheCause)
         {{"from-csv", "bad.csv", "o", "--column", "3"}, "there is no column 3"},
         {{"from-csv", "one.csv", "o", "--column", "x"}, "no header line"},
         {{"from-csv", "long.csv", "o"}, "line 2001: more than 2000 rows"},
+        {{"from-csv", "wide.csv", "o", "--column", "1030"}, "only the first 1024 columns can be chosen"},
+        {{"from-csv", "wide.csv", "o", "--column", "1031"}, "there is no column 1031 (line 1 has 1030)"},
         {{"from-csv", "absent.csv", "o"}, "absent.csv: No such file or directory"},
         {{"from-csv", "one.csv"}, "from-csv needs 2 arguments"},
         {{"from-csv", "one.csv", "o", "--flip"}, "from-csv takes no option --flip"},

@@ -46,10 +46,11 @@ bool is_whole_number(const std::string& s)
 std::string column_list(const CsvLine& header)
 {
     std::string s;
-    for (int i = 0; i < header.count; ++i) {
+    for (int i = 0; i < header.count && i < 20; ++i) {
         if (i) s += ", ";
         s += std::to_string(i + 1) + " \"" + header.cells[i] + "\"";
     }
+    if (header.total > 20) s += ", …";
     return s;
 }
 
@@ -57,7 +58,7 @@ std::string column_list(const CsvLine& header)
 
 bool split_csv_line(const std::string& line, CsvLine& out)
 {
-    out.count = 0;
+    out.count = out.total = 0;
     size_t i = 0;
     const size_t n = line.size();
     for (;;) {
@@ -84,6 +85,7 @@ bool split_csv_line(const std::string& line, CsvLine& out)
             cell = trimmed(cell);
         }
         if (out.count < CSV_MAX_CELLS) out.cells[out.count++] = cell;
+        ++out.total;
         if (i >= n) return true;
         ++i; // the comma
     }
@@ -142,20 +144,21 @@ void read_csv_column(const char* path, const std::string& choice, CsvColumn& col
             }
             if (have_header) header = cells;
             if (choice.empty()) {
-                if (cells.count > 1) {
-                    const std::string why = std::to_string(cells.count) + " columns (" +
+                if (cells.total > 1) {
+                    const std::string why = std::to_string(cells.total) + " columns (" +
                                             (have_header ? column_list(header) : std::string("no header")) +
                                             "): choose one with --column NAME or --column INDEX";
                     fatal(path, why.c_str());
                 }
                 index = 0;
             } else if (is_whole_number(choice)) {
-                index = std::atoi(choice.c_str()) - 1;
-                if (index < 0 || index >= cells.count || choice.size() > 6) {
+                index = choice.size() > 6 ? -1 : std::atoi(choice.c_str()) - 1;
+                if (index < 0 || index >= cells.total) {
                     const std::string why = "there is no column " + choice + " (line " + std::to_string(line_no) +
-                                            " has " + std::to_string(cells.count) + ")";
+                                            " has " + std::to_string(cells.total) + ")";
                     fatal(path, why.c_str());
                 }
+                if (index >= CSV_MAX_CELLS) fatal(path, "only the first 1024 columns can be chosen");
             } else {
                 if (!have_header) {
                     const std::string why = "no header line, so no column is named \"" + choice +

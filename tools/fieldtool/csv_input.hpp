@@ -8,10 +8,11 @@
 
 // Splits one CSV line into cells: commas separate, double quotes may enclose a
 // cell (a doubled quote inside stands for one), blanks around a cell are dropped.
-// Returns the number of cells, at most `capacity`; false when a quote is left open.
+// The first CSV_MAX_CELLS cells are kept; false when a quote is left open.
 inline constexpr int CSV_MAX_CELLS = 1024;
 struct CsvLine {
-    int count = 0;
+    int count = 0; // cells kept
+    int total = 0; // cells on the line
     std::string cells[CSV_MAX_CELLS];
 };
 bool split_csv_line(const std::string& line, CsvLine& out);
