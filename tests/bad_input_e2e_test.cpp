@@ -211,6 +211,33 @@ struct Input {
     std::string bytes;
 };
 
+// The program's inputs with `name` (holding `bytes`) in `slot` and nstar's
+// defaults elsewhere, in the order of its questions.
+std::vector<Input> inputs_for(Slot slot, const std::string& name, const std::string& bytes)
+{
+    if (slot < NSTAR_SERIES_AUT) return {{name, bytes}};
+    const Pairs* defaults[4] = {&default_series_aut(), &default_field_aut(), &default_series_lag(),
+                                &default_field_lag()};
+    const char* names[4] = {"a1", "a2", "c1", "c2"};
+    std::vector<Input> inputs;
+    for (int i = 0; i < 4; ++i) {
+        if (slot == NSTAR_SERIES_AUT + i) inputs.push_back({name, bytes});
+        else inputs.push_back({names[i], bytes_of(*defaults[i])});
+    }
+    return inputs;
+}
+
+// sigcut asks for no output name; its output is always "critic-lags".
+std::string answers_for(Slot slot, const std::vector<Input>& inputs, const std::string& output)
+{
+    std::string answers;
+    for (const Input& in : inputs) answers += in.name + "\n";
+    if (slot != SIGCUT_IN) answers += output + "\n";
+    return answers;
+}
+
+const std::string& program_for(Slot slot) { return slot == LAGSCAN_IN ? lagscan : slot == SIGCUT_IN ? sigcut : nstar; }
+
 class BadInput : public testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(BadInput, EndsNormallyOrOnTheFatalPathAndLeavesInputsAlone)
@@ -219,18 +246,7 @@ TEST_P(BadInput, EndsNormallyOrOnTheFatalPathAndLeavesInputsAlone)
     const Slot slot = Slot(std::get<1>(GetParam()));
     TempDir dir;
 
-    std::vector<Input> inputs;
-    if (slot >= NSTAR_SERIES_AUT) {
-        const Pairs* defaults[4] = {&default_series_aut(), &default_field_aut(), &default_series_lag(),
-                                    &default_field_lag()};
-        const char* names[4] = {"a1", "a2", "c1", "c2"};
-        for (int i = 0; i < 4; ++i) {
-            if (slot == NSTAR_SERIES_AUT + i) inputs.push_back({row.file_name, row.bytes});
-            else inputs.push_back({names[i], bytes_of(*defaults[i])});
-        }
-    } else {
-        inputs.push_back({row.file_name, row.bytes});
-    }
+    const std::vector<Input> inputs = inputs_for(slot, row.file_name, row.bytes);
     for (const Input& in : inputs) {
         if (in.name == row.file_name && row.kind == DIRECTORY) {
             ASSERT_EQ(::mkdir(dir.file(in.name).c_str(), 0755), 0);
@@ -251,16 +267,8 @@ TEST_P(BadInput, EndsNormallyOrOnTheFatalPathAndLeavesInputsAlone)
         options.unprivileged = true;
     }
 
-    std::string answers;
-    if (slot == LAGSCAN_IN) {
-        answers = row.file_name + "\nout\n";
-    } else if (slot == SIGCUT_IN) {
-        answers = row.file_name + "\n";
-    } else {
-        for (const Input& in : inputs) answers += in.name + "\n";
-        answers += "neff\n";
-    }
-    const std::string& exe = slot == LAGSCAN_IN ? lagscan : slot == SIGCUT_IN ? sigcut : nstar;
+    const std::string& exe = program_for(slot);
+    const std::string answers = answers_for(slot, inputs, output);
     const RunResult r = run_program(exe, answers, dir.path, {}, options);
     if (r.status == UNPRIVILEGED_RUN_FAILED && r.err.find("cannot drop root privileges") != std::string::npos)
         GTEST_SKIP() << "running as root and unable to run as nobody: " << r.err;
@@ -302,5 +310,104 @@ std::string case_name(const testing::TestParamInfo<std::tuple<int, int>>& info)
 INSTANTIATE_TEST_SUITE_P(Matrix, BadInput,
                          testing::Combine(testing::Range(0, int(rows().size())), testing::Range(0, int(SLOTS))),
                          case_name);
+
+// Outputs that cannot be written, for each program: the input that reaches the
+// writing is large enough that lagscan hands over blocks before its last record.
+struct OutputCase {
+    Slot slot;
+    Pairs pairs;
+    long long size_limit; // below the full output: lagscan's within its first block, the others at the last flush
+};
+
+class BadOutput : public testing::TestWithParam<int> {
+protected:
+    const OutputCase& which() const
+    {
+        static const std::vector<OutputCase> cases = {
+            {LAGSCAN_IN, series_pairs(300, 1000, 3, 4, 0.2f), 500000},
+            {SIGCUT_IN, series_pairs(10, 1000, 3, 4, 0.2f), 1000},
+            {NSTAR_FIELD_LAG, series_pairs(1, 1000, 3, 4, 0.2f), 1000},
+        };
+        return cases[size_t(GetParam())];
+    }
+    // Lays out the inputs, with `output` holding `previous` unless it is a link.
+    std::vector<Input> lay_out(const TempDir& dir) const
+    {
+        std::vector<Input> inputs = inputs_for(which().slot, "in", bytes_of(which().pairs));
+        for (const Input& in : inputs) write_file(dir.file(in.name), in.bytes);
+        return inputs;
+    }
+    void expect_fatal(const RunResult& r, const std::string& output, const char* cause) const
+    {
+        ASSERT_FALSE(r.timed_out);
+        ASSERT_FALSE(r.signalled) << "signal " << r.status - 128;
+        EXPECT_EQ(r.status, FATAL_EXIT_STATUS);
+        const std::string& exe = program_for(which().slot);
+        EXPECT_EQ(r.err, exe.substr(exe.rfind('/') + 1) + ": " + output + ": " + cause + "\n");
+    }
+    static void expect_unchanged(const TempDir& dir, const std::vector<Input>& inputs)
+    {
+        for (const Input& in : inputs) EXPECT_EQ(read_file(dir.file(in.name)), in.bytes) << in.name << " was altered";
+    }
+};
+
+TEST_P(BadOutput, FullDiskIsFatal)
+{
+    TempDir dir;
+    const std::vector<Input> inputs = lay_out(dir);
+    std::string output = "/dev/full";
+    if (which().slot == SIGCUT_IN) {
+        output = "critic-lags";
+        ASSERT_EQ(::symlink("/dev/full", dir.file(output).c_str()), 0);
+    }
+    const RunResult r = run_program(program_for(which().slot), answers_for(which().slot, inputs, output), dir.path);
+    expect_fatal(r, output, "No space left on device");
+    expect_unchanged(dir, inputs);
+}
+
+TEST_P(BadOutput, ReadOnlyOutputIsFatalAndKeepsItsContents)
+{
+    TempDir dir;
+    const std::vector<Input> inputs = lay_out(dir);
+    const std::string output = output_name(which().slot);
+    write_file(dir.file(output), previous);
+    ASSERT_EQ(::chmod(dir.file(output).c_str(), 0444), 0);
+    for (const Input& in : inputs) ASSERT_EQ(::chmod(dir.file(in.name).c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(dir.path.c_str(), 0777), 0);
+    RunOptions as_nobody;
+    as_nobody.unprivileged = true; // root writes through permissions
+    const RunResult r =
+        run_program(program_for(which().slot), answers_for(which().slot, inputs, output), dir.path, {}, as_nobody);
+    if (r.status == UNPRIVILEGED_RUN_FAILED && r.err.find("cannot drop root privileges") != std::string::npos)
+        GTEST_SKIP() << "running as root and unable to run as nobody: " << r.err;
+    expect_fatal(r, output, "Permission denied");
+    EXPECT_EQ(read_file(dir.file(output)), previous);
+    expect_unchanged(dir, inputs);
+}
+
+// A write cut short part-way leaves the records handed over so far and is still
+// reported: never status 0, never a signal (SIGXFSZ would end the run silently).
+TEST_P(BadOutput, PartlyWrittenOutputIsReported)
+{
+    TempDir dir;
+    const std::vector<Input> inputs = lay_out(dir);
+    const std::string output = output_name(which().slot);
+    write_file(dir.file(output), previous);
+    RunOptions limited;
+    limited.file_size_limit = which().size_limit;
+    const RunResult r =
+        run_program(program_for(which().slot), answers_for(which().slot, inputs, output), dir.path, {}, limited);
+    expect_fatal(r, output, "File too large");
+    const std::string want = expected_output(which().slot, which().pairs);
+    ASSERT_GT(want.size(), size_t(which().size_limit));
+    const std::string got = read_file(dir.file(output));
+    EXPECT_EQ(got.size(), size_t(which().size_limit));
+    EXPECT_TRUE(got == want.substr(0, got.size())) << "the part written is the start of the full output";
+    expect_unchanged(dir, inputs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, BadOutput, testing::Range(0, 3), [](const testing::TestParamInfo<int>& info) {
+    return std::string(slot_names[info.param == 0 ? LAGSCAN_IN : info.param == 1 ? SIGCUT_IN : NSTAR_FIELD_LAG]);
+});
 
 } // namespace
