@@ -152,7 +152,7 @@ ParsedSeries parse_series(const std::string& bytes)
         std::memcpy(p.w, h.data(), 16);
         if (p.w[3] < 0 || d.size() != size_t(p.w[3]) * 4) return s;
         p.values.resize(size_t(p.w[3]));
-        std::memcpy(p.values.data(), d.data(), d.size());
+        if (!d.empty()) std::memcpy(p.values.data(), d.data(), d.size()); // an empty vector's data() may be null
         s.pairs.push_back(std::move(p));
     }
     s.ok = true;
