@@ -40,7 +40,9 @@ struct SeriesFile {
     int write_errno = 0;       // why the file could only be opened read-only, or 0
     bool output_started = false;
     bool writing = false;      // buffer holds pending output rather than read-ahead
-    bool regular = false;      // a regular file, so it can be truncated
+    bool regular = false;      // a regular file: truncated on output, mapped on input
+    bool mapped = false;       // buf is the whole input file mapped into memory
+    bool map_tried = false;
     size_t pos = 0;            // next byte of the buffer to read
     size_t len = 0;            // bytes in the buffer
     unsigned char* buf = nullptr; // SERIES_BUFFER_BYTES, reserved when opened

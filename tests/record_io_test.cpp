@@ -14,11 +14,14 @@ namespace {
 struct TestFile {
     SeriesFile f;
     std::unique_ptr<unsigned char[]> buf{new unsigned char[SERIES_BUFFER_BYTES]};
-    explicit TestFile(const std::string& path, int flags = O_RDWR | O_CREAT)
+    // `mappable` false reads a regular file the way a pipe or device is read:
+    // through the block buffer rather than a mapping of the whole file.
+    explicit TestFile(const std::string& path, bool mappable = true)
     {
-        f.fd = ::open(path.c_str(), flags, 0644);
+        f.fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
         std::snprintf(f.name, sizeof f.name, "%s", path.c_str());
         f.regular = true;
+        f.map_tried = !mappable;
         f.buf = buf.get();
     }
     ~TestFile()
@@ -128,14 +131,18 @@ TEST(RecordReading, RecordsLargerThanTheBufferArriveWhole)
     std::vector<std::vector<float>> field(3, std::vector<float>(MAX_POINTS));
     for (int t = 0; t < 3; ++t)
         for (int p = 0; p < MAX_POINTS; ++p) field[t][p] = float(t * MAX_POINTS + p);
-    write_file(dir.file("in"), field_bytes(field));
-    TestFile in(dir.file("in"));
-    Matrix m;
-    read_field_series(in.f, m.s);
-    ASSERT_EQ(m.s.count, 3);
-    for (int t = 0; t < 3; ++t)
-        for (int p = 0; p < MAX_POINTS; p += 997) EXPECT_EQ(m.at(t, p), field[t][p]);
-    EXPECT_EQ(m.at(2, MAX_POINTS - 1), field[2][MAX_POINTS - 1]);
+    // A long header first, so that records straddle the buffer's end.
+    write_file(dir.file("in"), framed(header_payload(0, 0, 0, 0) + std::string(SERIES_BUFFER_BYTES - 50, 'h')) +
+                                   framed("") + field_bytes(field));
+    for (bool mappable : {true, false}) {
+        TestFile in(dir.file("in"), mappable);
+        Matrix m;
+        read_field_series(in.f, m.s);
+        ASSERT_EQ(m.s.count, 4);
+        for (int t = 0; t < 3; ++t)
+            for (int p = 0; p < MAX_POINTS; p += 997) EXPECT_EQ(m.at(t + 1, p), field[t][p]);
+        EXPECT_EQ(m.at(3, MAX_POINTS - 1), field[2][MAX_POINTS - 1]);
+    }
 }
 
 // Each malformed file must end the run with the file named and the cause given.
@@ -171,15 +178,17 @@ TEST_P(RecordReadingFails, NamesFileAndCause)
     TempDir dir;
     const std::string path = dir.file("bad.dat");
     write_file(path, bad.bytes);
-    EXPECT_EXIT(
-        {
-            TestFile in(path);
-            Matrix m;
-            read_field_series(in.f, m.s);
-            std::exit(0);
-        },
-        testing::ExitedWithCode(2), std::string("bad\\.dat: .*") + bad.cause)
-        << bad.what;
+    for (bool mappable : {true, false}) {
+        EXPECT_EXIT(
+            {
+                TestFile in(path, mappable);
+                Matrix m;
+                read_field_series(in.f, m.s);
+                std::exit(0);
+            },
+            testing::ExitedWithCode(2), std::string("bad\\.dat: .*") + bad.cause)
+            << bad.what << (mappable ? " (mapped)" : " (buffered)");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Malformed, RecordReadingFails, testing::Range(0, int(bad_files().size())));

@@ -1,0 +1,34 @@
+// Reading one column of a CSV file as a single series.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "series_file.hpp"
+
+// Splits one CSV line into cells: commas separate, double quotes may enclose a
+// cell (a doubled quote inside stands for one), blanks around a cell are dropped.
+// The first CSV_MAX_CELLS cells are kept; false when a quote is left open.
+inline constexpr int CSV_MAX_CELLS = 1024;
+struct CsvLine {
+    int count = 0; // cells kept
+    int total = 0; // cells on the line
+    std::string cells[CSV_MAX_CELLS];
+};
+bool split_csv_line(const std::string& line, CsvLine& out);
+
+// A cell as a value: empty and "NaN" (any case) are MISSING_VALUE; otherwise the
+// whole cell must be a number within single-precision range. False if it is not.
+bool parse_csv_value(const std::string& cell, float& value);
+
+// The column as chosen by --column: a whole number is a 1-based index, anything
+// else a header name. An empty choice means "the only column".
+struct CsvColumn {
+    int32_t rows = 0;
+    float values[MAX_STEPS];
+};
+// Reads the file to its end; every problem is fatal with the file and line named.
+void read_csv_column(const char* path, const std::string& choice, CsvColumn& col);
+
+// fieldtool from-csv: one record pair per row, W1 = row number, W2 = W3 = W4 = 1.
+void convert_csv(const char* csv_path, const char* out_path, const std::string& choice);

@@ -1,0 +1,144 @@
+#include "netcdf_common.hpp"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "run_frame.hpp"
+
+void nc_check(int status, const char* path, const char* doing)
+{
+    if (status == NC_NOERR) return;
+    const std::string cause = std::string(doing) + ": " + nc_strerror(status);
+    fatal(path, cause.c_str());
+}
+
+namespace {
+
+bool is_numeric(nc_type t)
+{
+    switch (t) {
+    case NC_BYTE: case NC_UBYTE: case NC_SHORT: case NC_USHORT: case NC_INT: case NC_UINT:
+    case NC_INT64: case NC_UINT64: case NC_FLOAT: case NC_DOUBLE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A text attribute of a variable, or "" when it is absent or not text.
+std::string text_attribute(int ncid, int varid, const char* name)
+{
+    nc_type t;
+    size_t len;
+    if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR || t != NC_CHAR || len > 1024) return "";
+    std::string s(len, '\0');
+    if (nc_get_att_text(ncid, varid, name, s.data()) != NC_NOERR) return "";
+    return s;
+}
+
+int coordinate_variable(int ncid, int dimid)
+{
+    char name[NC_MAX_NAME + 1];
+    int varid, ndims, dims[NC_MAX_VAR_DIMS];
+    if (nc_inq_dimname(ncid, dimid, name) != NC_NOERR) return -1;
+    if (nc_inq_varid(ncid, name, &varid) != NC_NOERR) return -1;
+    if (nc_inq_varndims(ncid, varid, &ndims) != NC_NOERR || ndims != 1) return -1;
+    if (nc_inq_vardimid(ncid, varid, dims) != NC_NOERR || dims[0] != dimid) return -1;
+    return varid;
+}
+
+int32_t clamped_size(size_t n) { return n > size_t(INT32_MAX) ? INT32_MAX : int32_t(n); }
+
+bool is_time_dimension(int ncid, int dimid, const char* name)
+{
+    int nunlim = 0, unlim[NC_MAX_DIMS];
+    if (nc_inq_unlimdims(ncid, &nunlim, unlim) == NC_NOERR)
+        for (int i = 0; i < nunlim; ++i)
+            if (unlim[i] == dimid) return true;
+    if (std::strcmp(name, "time") == 0 || std::strcmp(name, "t") == 0) return true;
+    const int cv = coordinate_variable(ncid, dimid);
+    if (cv < 0) return false;
+    const std::string axis = text_attribute(ncid, cv, "axis");
+    return axis == "T" || axis == "t" || text_attribute(ncid, cv, "units").find(" since ") != std::string::npos;
+}
+
+} // namespace
+
+void open_time_variable(const char* path, const char* var, TimeVariable& tv)
+{
+    tv = TimeVariable{};
+    nc_check(nc_open(path, NC_NOWRITE, &tv.ncid), path, "cannot open as NetCDF");
+    if (nc_inq_varid(tv.ncid, var, &tv.varid) != NC_NOERR) {
+        std::string names;
+        int nvars = 0;
+        nc_inq_nvars(tv.ncid, &nvars);
+        for (int v = 0; v < nvars && v < 40; ++v) {
+            char n[NC_MAX_NAME + 1];
+            if (nc_inq_varname(tv.ncid, v, n) != NC_NOERR) continue;
+            names += names.empty() ? "" : ", ";
+            names += n;
+        }
+        const std::string cause = "no variable named \"" + std::string(var) + "\" (variables: " + names + ")";
+        fatal(path, cause.c_str());
+    }
+    nc_check(nc_inq_vartype(tv.ncid, tv.varid, &tv.type), path, var);
+    if (!is_numeric(tv.type)) {
+        const std::string cause = "variable \"" + std::string(var) + "\" does not hold numbers";
+        fatal(path, cause.c_str());
+    }
+    nc_check(nc_inq_varndims(tv.ncid, tv.varid, &tv.rank), path, var);
+    if (tv.rank < 1 || tv.rank > NC_MAX_RANK) {
+        const std::string cause = "variable \"" + std::string(var) + "\" has " + std::to_string(tv.rank) +
+                                  " dimensions; it needs time first, then up to " +
+                                  std::to_string(NC_MAX_RANK - 1) + " grid dimensions";
+        fatal(path, cause.c_str());
+    }
+    nc_check(nc_inq_vardimid(tv.ncid, tv.varid, tv.dimids), path, var);
+    for (int d = 0; d < tv.rank; ++d) {
+        nc_check(nc_inq_dim(tv.ncid, tv.dimids[d], tv.dim_names[d], &tv.sizes[d]), path, var);
+        if (d > 0) {
+            // Sizes are capped before they are multiplied, so the product cannot overflow.
+            const int64_t s = tv.sizes[d] > size_t(1) << 30 ? int64_t(1) << 30 : int64_t(tv.sizes[d]);
+            tv.points = tv.points > (int64_t(1) << 31) ? tv.points : tv.points * s;
+        }
+    }
+    if (!is_time_dimension(tv.ncid, tv.dimids[0], tv.dim_names[0])) {
+        const std::string cause = "variable \"" + std::string(var) + "\" has dimensions (" + dimension_list(tv) +
+                                  "), and the first, \"" + tv.dim_names[0] +
+                                  "\", is not time (not unlimited, not named time, no time units or axis T); "
+                                  "the variable must have time as its first dimension";
+        fatal(path, cause.c_str());
+    }
+    if (tv.rank >= 2) tv.columns = clamped_size(tv.sizes[tv.rank - 1]);
+    if (tv.rank >= 3) tv.rows = clamped_size(tv.sizes[tv.rank - 2]);
+}
+
+std::string dimension_list(const TimeVariable& tv)
+{
+    std::string s;
+    for (int d = 0; d < tv.rank; ++d) {
+        if (d) s += ", ";
+        s += tv.dim_names[d];
+        s += ' ';
+        s += std::to_string(tv.sizes[d]);
+    }
+    return s;
+}
+
+bool coordinate_decreases(int ncid, int dimid, const char* path)
+{
+    const int cv = coordinate_variable(ncid, dimid);
+    if (cv < 0) return false;
+    nc_type t;
+    nc_check(nc_inq_vartype(ncid, cv, &t), path, "coordinate variable");
+    if (!is_numeric(t)) return false;
+    size_t n;
+    nc_check(nc_inq_dimlen(ncid, dimid, &n), path, "coordinate dimension");
+    if (n < 2) return false;
+    double first, last;
+    const size_t i0 = 0, i1 = n - 1;
+    nc_check(nc_get_var1_double(ncid, cv, &i0, &first), path, "reading a coordinate");
+    nc_check(nc_get_var1_double(ncid, cv, &i1, &last), path, "reading a coordinate");
+    return last < first;
+}

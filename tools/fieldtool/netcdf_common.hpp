@@ -1,0 +1,37 @@
+// What from-netcdf, to-netcdf --like and png --like need to know about a variable
+// whose first dimension is time: its dimensions, and the checks that go with them.
+#pragma once
+
+#include <cstdint>
+#include <netcdf.h>
+#include <string>
+
+inline constexpr int NC_MAX_RANK = 8;
+
+// Any netCDF error ends the run naming the file and netCDF's own text.
+void nc_check(int status, const char* path, const char* doing);
+
+struct TimeVariable {
+    int ncid = -1;
+    int varid = -1;
+    nc_type type = NC_NAT;
+    int rank = 0;
+    int dimids[NC_MAX_RANK] = {};
+    size_t sizes[NC_MAX_RANK] = {};
+    char dim_names[NC_MAX_RANK][NC_MAX_NAME + 1] = {};
+    int64_t points = 1; // product of the sizes after the time dimension
+    int32_t columns = 1; // size of the last dimension after time (1 if there is none)
+    int32_t rows = 1;    // size of the one before it (1 if there is none)
+};
+
+// Opens `path` read-only and finds `var`: numeric, of rank 1 … NC_MAX_RANK, whose
+// first dimension is time (the unlimited dimension, named time, or with a
+// coordinate variable whose units say "since" or whose axis is T). Fatal otherwise.
+void open_time_variable(const char* path, const char* var, TimeVariable& tv);
+
+// "time 12, lat 3, lon 4", for messages.
+std::string dimension_list(const TimeVariable& tv);
+
+// Whether the 1-D coordinate variable of dimension `dim` (a variable of the same
+// name) runs from larger to smaller values. False when there is none.
+bool coordinate_decreases(int ncid, int dimid, const char* path);

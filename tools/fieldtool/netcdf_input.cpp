@@ -1,0 +1,111 @@
+#include "netcdf_input.hpp"
+
+#include <cmath>
+#include <netcdf.h>
+#include <string>
+
+#include "netcdf_common.hpp"
+#include "record_access.hpp"
+#include "run_frame.hpp"
+
+namespace {
+
+// A numeric attribute of the variable, as doubles; returns how many were read
+// (0 when the attribute is absent).
+int number_attribute(const char* path, int ncid, int varid, const char* name, double* dest, int capacity)
+{
+    nc_type t;
+    size_t len;
+    if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR) return 0;
+    if (t == NC_CHAR || t == NC_STRING || len == 0 || len > size_t(capacity)) {
+        const std::string cause = std::string("attribute ") + name + " is not a short list of numbers";
+        fatal(path, cause.c_str());
+    }
+    nc_check(nc_get_att_double(ncid, varid, name, dest), path, name);
+    return int(len);
+}
+
+// netCDF's own fill for a type, which unwritten cells hold when the variable
+// names none. Bytes have no such default by the usual conventions.
+bool default_fill(nc_type t, double& fill)
+{
+    switch (t) {
+    case NC_SHORT: fill = NC_FILL_SHORT; return true;
+    case NC_USHORT: fill = NC_FILL_USHORT; return true;
+    case NC_INT: fill = NC_FILL_INT; return true;
+    case NC_UINT: fill = NC_FILL_UINT; return true;
+    case NC_INT64: fill = double(NC_FILL_INT64); return true;
+    case NC_UINT64: fill = double(NC_FILL_UINT64); return true;
+    case NC_FLOAT: fill = double(NC_FILL_FLOAT); return true;
+    case NC_DOUBLE: fill = NC_FILL_DOUBLE; return true;
+    default: return false;
+    }
+}
+
+Unpacking read_unpacking(const char* path, const TimeVariable& tv)
+{
+    Unpacking u;
+    double one[1];
+    if (number_attribute(path, tv.ncid, tv.varid, "_FillValue", one, 1) == 1) {
+        u.fill = one[0];
+        u.has_fill = true;
+    } else {
+        u.has_fill = default_fill(tv.type, u.fill);
+    }
+    u.missing_count = number_attribute(path, tv.ncid, tv.varid, "missing_value", u.missing, 8);
+    if (number_attribute(path, tv.ncid, tv.varid, "scale_factor", one, 1) == 1) u.scale = one[0];
+    if (number_attribute(path, tv.ncid, tv.varid, "add_offset", one, 1) == 1) u.offset = one[0];
+    return u;
+}
+
+} // namespace
+
+float unpack_value(const Unpacking& u, double stored)
+{
+    if (std::isnan(stored) || (u.has_fill && stored == u.fill)) return MISSING_VALUE;
+    for (int i = 0; i < u.missing_count; ++i)
+        if (stored == u.missing[i]) return MISSING_VALUE;
+    return float(stored * u.scale + u.offset);
+}
+
+void convert_netcdf(const char* nc_path, const char* var, const char* out_path)
+{
+    static TimeVariable tv;
+    open_time_variable(nc_path, var, tv);
+    const size_t steps = tv.sizes[0];
+    const std::string what = "variable \"" + std::string(var) + "\" (" + dimension_list(tv) + ")";
+    if (steps == 0) fatal(nc_path, (what + " has no time steps").c_str());
+    if (tv.points == 0) fatal(nc_path, (what + " has no grid points").c_str());
+    if (steps > size_t(MAX_STEPS)) {
+        const std::string cause = what + " has " + std::to_string(steps) +
+                                  " time steps; at most 2000 fit, so take a shorter period first, for example "
+                                  "ncks -d " + tv.dim_names[0] + ",0,1999 IN.nc OUT.nc";
+        fatal(nc_path, cause.c_str());
+    }
+    if (tv.points > MAX_POINTS) {
+        std::string example = "ncks";
+        for (int d = 1; d < tv.rank; ++d) example += std::string(" -d ") + tv.dim_names[d] + ",FIRST,LAST";
+        const std::string cause = what + " has " + std::to_string(tv.points) +
+                                  " grid points; at most 10000 fit, so take a smaller region or a coarser grid "
+                                  "first, for example " + example + " IN.nc OUT.nc";
+        fatal(nc_path, cause.c_str());
+    }
+    const Unpacking u = read_unpacking(nc_path, tv);
+
+    static double stored[MAX_POINTS];
+    static float values[MAX_POINTS];
+    static RecordOutput out;
+    open_record_output(out, out_path);
+    size_t start[NC_MAX_RANK] = {}, count[NC_MAX_RANK];
+    for (int d = 0; d < tv.rank; ++d) count[d] = tv.sizes[d];
+    count[0] = 1;
+    const auto n = int32_t(tv.points);
+    for (size_t t = 0; t < steps; ++t) {
+        start[0] = t;
+        nc_check(nc_get_vara_double(tv.ncid, tv.varid, start, count, stored), nc_path, "reading a time step");
+        for (int32_t p = 0; p < n; ++p) values[p] = unpack_value(u, stored[p]);
+        write_pair(out, RecordHeader{int32_t(t + 1), tv.columns, tv.rows, n}, values);
+    }
+    close_record_output(out);
+    nc_close(tv.ncid);
+}

@@ -1,0 +1,61 @@
+#include "png_output.hpp"
+
+#include <cstdlib>
+#include <png.h>
+#include <string>
+
+#include "map_picture.hpp"
+#include "netcdf_common.hpp"
+#include "record_access.hpp"
+#include "run_frame.hpp"
+
+namespace {
+
+// With a template, row 0 goes on top when the row coordinate (latitude, say)
+// falls from first to last: the grid then runs north to south.
+bool row0_on_top_like(const PngOptions& opt, const RecordHeader& h)
+{
+    static TimeVariable tv;
+    open_time_variable(opt.like_path, opt.like_var, tv);
+    if (tv.points != h.w4 || tv.columns != h.w2 || tv.rows != h.w3) {
+        const std::string cause = "the grid of \"" + std::string(opt.like_var) + "\" (" + dimension_list(tv) +
+                                  ") is not the record's " + std::to_string(h.w3) + " rows × " +
+                                  std::to_string(h.w2) + " columns";
+        fatal(opt.like_path, cause.c_str());
+    }
+    const bool top = tv.rank >= 3 && coordinate_decreases(tv.ncid, tv.dimids[tv.rank - 2], opt.like_path);
+    nc_close(tv.ncid);
+    return top;
+}
+
+} // namespace
+
+void write_record_png(const char* record_path, const char* png_path, const PngOptions& opt)
+{
+    static RecordInput in;
+    static float values[MAX_POINTS];
+    RecordHeader h;
+    open_record_input(in, record_path);
+    read_pair_number(in, opt.record, h, values);
+    if (h.w2 <= 0 || h.w3 <= 0 || int64_t(h.w2) * h.w3 != h.w4) {
+        const std::string cause = "record pair " + std::to_string(opt.record) + " has W2 × W3 = " +
+                                  std::to_string(h.w2) + " × " + std::to_string(h.w3) + ", not its W4 = " +
+                                  std::to_string(h.w4) + " values, so it holds no grid to draw";
+        fatal(record_path, cause.c_str());
+    }
+    const bool top = opt.like_path ? row0_on_top_like(opt, h) : opt.flip;
+
+    const MapLayout m = plan_map(h.w2, h.w3);
+    const size_t bytes = size_t(m.width) * size_t(m.height) * 3;
+    auto* rgb = static_cast<unsigned char*>(std::malloc(bytes));
+    if (!rgb) fatal(png_path, "cannot reserve memory for the picture");
+    draw_map(values, h.w2, h.w3, top, m, rgb);
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = png_uint_32(m.width);
+    image.height = png_uint_32(m.height);
+    image.format = PNG_FORMAT_RGB;
+    if (!png_image_write_to_file(&image, png_path, 0, rgb, 0, nullptr)) fatal(png_path, image.message);
+    std::free(rgb);
+}

@@ -1,0 +1,82 @@
+#include "record_access.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "run_frame.hpp"
+
+namespace {
+
+void attach(SeriesFile& f, int fd, const char* path, bool regular)
+{
+    f = SeriesFile{};
+    f.fd = fd;
+    std::snprintf(f.name, sizeof f.name, "%s", path);
+    f.regular = regular;
+    f.buf = static_cast<unsigned char*>(std::malloc(SERIES_BUFFER_BYTES));
+    if (!f.buf) fatal(path, "cannot reserve a file buffer");
+}
+
+} // namespace
+
+void open_record_input(RecordInput& in, const char* path)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fatal_errno(path, errno);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) fatal_errno(path, errno);
+    if (S_ISDIR(st.st_mode)) fatal_errno(path, EISDIR);
+    attach(in.f, fd, path, S_ISREG(st.st_mode));
+    in.pairs_read = 0;
+}
+
+void open_record_output(RecordOutput& out, const char* path)
+{
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) fatal_errno(path, errno);
+    // Truncated already: the record writer's own truncation then finds nothing to drop.
+    attach(out.f, fd, path, false);
+}
+
+bool read_pair(RecordInput& in, RecordHeader& h, float* values)
+{
+    if (!read_record_header(in.f, h)) return false;
+    if (h.w4 < 0 || h.w4 > MAX_POINTS) {
+        char cause[128];
+        std::snprintf(cause, sizeof cause, "record pair %d: W4 = %d is outside 0 … %d", in.pairs_read + 1, h.w4,
+                      MAX_POINTS);
+        fatal(in.f.name, cause);
+    }
+    read_record_values(in.f, h.w4, values);
+    ++in.pairs_read;
+    return true;
+}
+
+void read_pair_number(RecordInput& in, int32_t k, RecordHeader& h, float* values)
+{
+    while (in.pairs_read < k) {
+        if (!read_pair(in, h, values)) {
+            char cause[96];
+            std::snprintf(cause, sizeof cause, "has %d record pairs, so there is no pair %d", in.pairs_read, k);
+            fatal(in.f.name, cause);
+        }
+    }
+}
+
+void write_pair(RecordOutput& out, const RecordHeader& h, const float* values)
+{
+    write_record_header(out.f, h);
+    write_record_values(out.f, h.w4, values);
+}
+
+void close_record_output(RecordOutput& out)
+{
+    if (!out.f.output_started) return;
+    flush_output(out.f);
+    if (::close(out.f.fd) != 0) fatal_errno(out.f.name, errno);
+    out.f.fd = -1;
+}

@@ -1,0 +1,134 @@
+// sampledata: writes sample inputs for the chain and summarises its result.
+//
+//   sampledata generate --steps N --points P --series-phi A --field-phi B
+//                       [--missing K] [--seed S] SERIES_FILE FIELD_FILE
+//   sampledata summarize --steps N --series-phi A --field-phi B NEFF_FILE
+//
+// The series and every field point are independent AR(1) processes, x(t) =
+// phi x(t-1) + e(t) with unit Gaussian noise, started from their stationary law.
+// For two such processes large-sample theory gives an effective sample size of
+// N (1 - A B) / (1 + A B).
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "run_frame.hpp"
+#include "series_file.hpp"
+
+namespace {
+
+struct Options {
+    int steps = 500;
+    int points = 2000;
+    double series_phi = 0.5;
+    double field_phi = 0.6;
+    int missing = 0;
+    unsigned seed = 1;
+    std::vector<std::string> files;
+};
+
+[[noreturn]] void usage(const char* why)
+{
+    std::fprintf(stderr, "sampledata: %s\n"
+                         "usage: sampledata generate --steps N --points P --series-phi A --field-phi B\n"
+                         "                           [--missing K] [--seed S] SERIES_FILE FIELD_FILE\n"
+                         "       sampledata summarize --steps N --series-phi A --field-phi B NEFF_FILE\n",
+                 why);
+    std::exit(2);
+}
+
+Options parse(int argc, char** argv)
+{
+    Options o;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) usage(("missing value after " + a).c_str());
+            return argv[++i];
+        };
+        if (a == "--steps") o.steps = std::atoi(value());
+        else if (a == "--points") o.points = std::atoi(value());
+        else if (a == "--series-phi") o.series_phi = std::atof(value());
+        else if (a == "--field-phi") o.field_phi = std::atof(value());
+        else if (a == "--missing") o.missing = std::atoi(value());
+        else if (a == "--seed") o.seed = unsigned(std::atol(value()));
+        else if (a.rfind("--", 0) == 0) usage(("unknown option " + a).c_str());
+        else o.files.push_back(a);
+    }
+    if (o.steps < 2 || o.steps > MAX_STEPS) usage("--steps must lie in 2 ... 2000");
+    if (o.points < 1 || o.points > MAX_POINTS) usage("--points must lie in 1 ... 10000");
+    if (std::fabs(o.series_phi) >= 1 || std::fabs(o.field_phi) >= 1) usage("each phi must lie strictly between -1 and 1");
+    if (o.missing < 0 || o.missing > o.points) usage("--missing must lie in 0 ... points");
+    return o;
+}
+
+// Writes `points` AR(1) series with coefficient phi, one record pair per step; the
+// first `missing` points carry MISSING_VALUE at step 2, which marks them missing.
+void write_ar1(const std::string& name, int steps, int points, double phi, int missing, std::mt19937_64& gen)
+{
+    SeriesFile& f = open_series_file(name);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::vector<double> state(static_cast<size_t>(points));
+    for (double& s : state) s = noise(gen) / std::sqrt(1.0 - phi * phi);
+    std::vector<float> row(static_cast<size_t>(points));
+    for (int t = 1; t <= steps; ++t) {
+        for (int p = 0; p < points; ++p) {
+            if (t > 1) state[size_t(p)] = phi * state[size_t(p)] + noise(gen);
+            row[size_t(p)] = t == 2 && p < missing ? MISSING_VALUE : float(state[size_t(p)]);
+        }
+        write_record_header(f, RecordHeader{t, points, 1, points});
+        write_record_values(f, points, row.data());
+    }
+}
+
+int generate(const Options& o)
+{
+    if (o.files.size() != 2) usage("generate writes a series file and a field file");
+    std::mt19937_64 gen(o.seed);
+    write_ar1(o.files[0], o.steps, 1, o.series_phi, 0, gen);
+    write_ar1(o.files[1], o.steps, o.points, o.field_phi, o.missing, gen);
+    finish_run();
+}
+
+int summarize(const Options& o)
+{
+    if (o.files.size() != 1) usage("summarize reads one effective-sample-size file");
+    SeriesFile& f = open_series_file(o.files[0]);
+    RecordHeader h;
+    static float neff[MAX_POINTS];
+    if (!read_series_pair(f, 0, h, neff)) fatal(f.name, "holds no record pair");
+    std::vector<float> present;
+    for (int p = 0; p < h.w4; ++p)
+        if (neff[p] != MISSING_VALUE) present.push_back(neff[p]);
+    std::sort(present.begin(), present.end());
+    const double ab = o.series_phi * o.field_phi;
+    std::printf("points:            %d (%d missing)\n", h.w4, h.w4 - int(present.size()));
+    std::printf("steps:             %d (%d lags)\n", o.steps, o.steps - 1);
+    if (!present.empty()) {
+        const size_t m = present.size();
+        const float median = m % 2 ? present[m / 2] : (present[m / 2 - 1] + present[m / 2]) / 2;
+        std::printf("effective size:    min %.1f  median %.1f  max %.1f\n", double(present.front()), double(median),
+                    double(present.back()));
+    }
+    std::printf("theory N(1-ab)/(1+ab) with a = %.2f, b = %.2f: %.1f\n", o.series_phi, o.field_phi,
+                o.steps * (1 - ab) / (1 + ab));
+    finish_run();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) usage("which command?");
+    const std::string cmd = argv[1];
+    if (cmd == "--help" || cmd == "-h") usage("writes sample inputs and summarises a result");
+    const Options o = parse(argc, argv);
+    if (cmd == "generate") return generate(o);
+    if (cmd == "summarize") return summarize(o);
+    usage(("unknown command " + cmd).c_str());
+}
