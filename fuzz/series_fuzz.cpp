@@ -150,16 +150,24 @@ int input_fd(const uint8_t* data, size_t size)
     return fd;
 }
 
+// A regular input is read through one mapping of the whole file, anything else
+// through the buffer; `regular` picks the way.
 struct Reading {
     SeriesFile f;
     unsigned char buf[SERIES_BUFFER_BYTES];
-    explicit Reading(int fd)
+    Reading(int fd, bool regular)
     {
         f.fd = fd;
         std::strcpy(f.name, NAME);
-        f.regular = true;
+        f.regular = regular;
         f.buf = buf;
     }
+    ~Reading()
+    {
+        if (f.mapped) ::munmap(f.buf, f.len);
+    }
+    Reading(const Reading&) = delete;
+    Reading& operator=(const Reading&) = delete;
 };
 
 // The fatal path must name the file it was given and say why.
@@ -168,10 +176,10 @@ void check_stop(const FatalStop& stop)
     if (std::strcmp(stop.file, NAME) != 0 || stop.cause[0] == '\0') std::abort();
 }
 
-void read_as_series(const uint8_t* data, size_t size)
+void read_as_series(const uint8_t* data, size_t size, bool regular)
 {
     const Expected e = walk_series(data, size);
-    Reading r(input_fd(data, size));
+    Reading r(input_fd(data, size), regular);
     // One matrix for the whole fuzz run; reserving 80 MB per input would be most
     // of the work. A stored value needs 4 bytes of input and a row 24, which bounds
     // the cells to clear afterwards.
@@ -201,10 +209,10 @@ void read_as_series(const uint8_t* data, size_t size)
     for (size_t p = 0; p < points; ++p) std::memset(column(s, int32_t(p)), 0, steps * sizeof(float));
 }
 
-void read_as_first_values(const uint8_t* data, size_t size)
+void read_as_first_values(const uint8_t* data, size_t size, bool regular)
 {
     const Expected e = walk_first_values(data, size);
-    Reading r(input_fd(data, size));
+    Reading r(input_fd(data, size), regular);
     static float r1[MAX_STEPS];
     int32_t lags = 0;
     bool ok = true;
@@ -227,10 +235,10 @@ void read_as_first_values(const uint8_t* data, size_t size)
     }
 }
 
-void read_as_one_pair(const uint8_t* data, size_t size)
+void read_as_one_pair(const uint8_t* data, size_t size, bool regular)
 {
     const Expected e = walk_one_pair(data, size);
-    Reading r(input_fd(data, size));
+    Reading r(input_fd(data, size), regular);
     static float values[MAX_POINTS];
     RecordHeader h;
     bool ok = true;
@@ -254,8 +262,10 @@ void read_as_one_pair(const uint8_t* data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    read_as_series(data, size);
-    read_as_first_values(data, size);
-    read_as_one_pair(data, size);
+    for (const bool regular : {true, false}) {
+        read_as_series(data, size, regular);
+        read_as_first_values(data, size, regular);
+        read_as_one_pair(data, size, regular);
+    }
     return 0;
 }
