@@ -27,6 +27,7 @@ size_t fill(SeriesFile& f, size_t want)
             uint64_t(st.st_size) <= SIZE_MAX) {
             void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, f.fd, 0);
             if (m != MAP_FAILED) {
+                f.set_aside = f.buf;
                 f.buf = static_cast<unsigned char*>(m);
                 f.len = size_t(st.st_size);
                 f.mapped = true;

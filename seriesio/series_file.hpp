@@ -46,6 +46,9 @@ struct SeriesFile {
     size_t pos = 0;            // next byte of the buffer to read
     size_t len = 0;            // bytes in the buffer
     unsigned char* buf = nullptr; // SERIES_BUFFER_BYTES, reserved when opened
+    // The reserved buffer while buf is the mapping: its owner may know it by no
+    // other pointer, and it must stay reachable (and freeable) all the same.
+    unsigned char* set_aside = nullptr;
 };
 
 // A whole series file in memory. v holds MAX_STEPS x MAX_POINTS values, point-major:
