@@ -1,6 +1,7 @@
 #include "run_frame.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +51,11 @@ void fatal_errno(const char* file, int err) { fatal(file, std::strerror(err)); }
 
 std::string ask_file_name(const char* prompt, int width)
 {
+    // Every run starts with a question. From here on, a write refused by a file-size
+    // limit or a closed pipe comes back as an error that the fatal path reports,
+    // instead of a signal that would end the process without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     if (std::printf(" %s\n", prompt) < 0 || std::fflush(stdout) != 0) {
         // A console that cannot show the question still gets its answer read;
         // only the answer decides what the run does.

@@ -27,6 +27,7 @@ size_t fill(SeriesFile& f, size_t want)
             uint64_t(st.st_size) <= SIZE_MAX) {
             void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, f.fd, 0);
             if (m != MAP_FAILED) {
+                f.set_aside = f.buf;
                 f.buf = static_cast<unsigned char*>(m);
                 f.len = size_t(st.st_size);
                 f.mapped = true;
@@ -223,17 +224,20 @@ void flush_output(SeriesFile& f)
     f.len = 0;
 }
 
+void check_value_count(const SeriesFile& f, int32_t w4)
+{
+    if (w4 >= 0 && w4 <= MAX_POINTS) return;
+    char cause[96];
+    std::snprintf(cause, sizeof cause,
+                  w4 < 0 ? "negative value count W4 = %d" : "%d values in a record exceed the capacity of 10000", w4);
+    fatal(f.name, cause);
+}
+
 bool read_series_pair(SeriesFile& f, int32_t pairs_before, RecordHeader& h, float* row)
 {
     if (!read_record_header(f, h)) return false;
     if (pairs_before >= MAX_STEPS) fatal(f.name, "more record pairs than the capacity of 2000");
-    if (h.w4 > MAX_POINTS || h.w4 < 0) {
-        char cause[96];
-        std::snprintf(cause, sizeof cause,
-                      h.w4 < 0 ? "negative value count W4 = %d" : "%d values in a record exceed the capacity of 10000",
-                      h.w4);
-        fatal(f.name, cause);
-    }
+    check_value_count(f, h.w4);
     read_record_values(f, h.w4, row);
     return true;
 }
