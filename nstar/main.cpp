@@ -49,7 +49,7 @@ int main()
     static float clag2[MAX_POINTS];
     RecordHeader hd;
     require_header(field_lag, hd);
-    if (hd.w4 > MAX_POINTS || hd.w4 < 0) fatal(field_lag.name, "value count W4 outside 0 ... 10000");
+    check_value_count(field_lag, hd.w4);
     read_record_values(field_lag, hd.w4, clag2);
     const int32_t n = hd.w4;
 

@@ -1,6 +1,7 @@
 #include "run_frame.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,23 @@ int open_count = 0;
 bool in_fatal = false;
 
 const char* program_name() { return program_invocation_short_name; }
+
+void say(const char* text) { (void)!::write(2, text, std::strlen(text)); }
+
+// Inputs are read through a mapping; if another process shortens such a file
+// while it is read, touching the lost pages raises SIGBUS. Only async-signal-safe
+// calls here: report the mapped inputs and leave with the fatal status.
+void on_shortened_input(int)
+{
+    for (int i = 0; i < open_count; ++i) {
+        if (!open_files[i].mapped) continue;
+        say(program_name());
+        say(": ");
+        say(open_files[i].name);
+        say(": file was shortened while being read\n");
+    }
+    ::_exit(FATAL_EXIT_STATUS);
+}
 
 } // namespace
 
@@ -50,6 +68,11 @@ void fatal_errno(const char* file, int err) { fatal(file, std::strerror(err)); }
 
 std::string ask_file_name(const char* prompt, int width)
 {
+    // Every run starts with a question. From here on, a write refused by a file-size
+    // limit or a closed pipe comes back as an error that the fatal path reports,
+    // instead of a signal that would end the process without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     if (std::printf(" %s\n", prompt) < 0 || std::fflush(stdout) != 0) {
         // A console that cannot show the question still gets its answer read;
         // only the answer decides what the run does.
@@ -77,6 +100,11 @@ SeriesFile& open_series_file(const std::string& name)
     // Diagnostics name the file as given; a name holding a NUL cannot be a path.
     if (name.find('\0') != std::string::npos) fatal(name.c_str(), "file name holds a NUL character");
     if (open_count == MAX_OPEN_FILES) fatal(name.c_str(), "too many files in one run");
+    if (open_count == 0) {
+        struct sigaction sa {};
+        sa.sa_handler = on_shortened_input;
+        ::sigaction(SIGBUS, &sa, nullptr);
+    }
 
     int write_errno = 0;
     int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);

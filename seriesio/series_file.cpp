@@ -27,6 +27,7 @@ size_t fill(SeriesFile& f, size_t want)
             uint64_t(st.st_size) <= SIZE_MAX) {
             void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, f.fd, 0);
             if (m != MAP_FAILED) {
+                f.set_aside = f.buf;
                 f.buf = static_cast<unsigned char*>(m);
                 f.len = size_t(st.st_size);
                 f.mapped = true;
@@ -223,17 +224,20 @@ void flush_output(SeriesFile& f)
     f.len = 0;
 }
 
+void check_value_count(const SeriesFile& f, int32_t w4)
+{
+    if (w4 >= 0 && w4 <= MAX_POINTS) return;
+    char cause[96];
+    std::snprintf(cause, sizeof cause,
+                  w4 < 0 ? "negative value count W4 = %d" : "%d values in a record exceed the capacity of 10000", w4);
+    fatal(f.name, cause);
+}
+
 bool read_series_header(SeriesFile& f, int32_t pairs_before, RecordHeader& h)
 {
     if (!read_record_header(f, h)) return false;
     if (pairs_before >= MAX_STEPS) fatal(f.name, "more record pairs than the capacity of 2000");
-    if (h.w4 > MAX_POINTS || h.w4 < 0) {
-        char cause[96];
-        std::snprintf(cause, sizeof cause,
-                      h.w4 < 0 ? "negative value count W4 = %d" : "%d values in a record exceed the capacity of 10000",
-                      h.w4);
-        fatal(f.name, cause);
-    }
+    check_value_count(f, h.w4);
     return true;
 }
 
@@ -270,16 +274,22 @@ void spread(const unsigned char* src, size_t k, float* step, size_t lanes)
         std::memcpy(step + p / lanes * tile, src + p * 4, (k - p < lanes ? k - p : lanes) * 4);
 }
 
-// Reads one data record of at least k values (k <= MAX_POINTS, so it fits the
-// buffer whole) and spreads them from the buffer over step t of the tiles.
+// Reads one data record of at least k values and spreads them over step t of the
+// tiles: straight from the mapping or the buffer when the record lies there whole
+// (a record of at most MAX_POINTS values always fits the buffer), otherwise (a
+// file ending inside it, a build with a small buffer) through a row.
 void read_record_into_step(SeriesFile& f, int32_t k, FieldSeries& s, int32_t t)
 {
     const uint64_t need = uint64_t(k) * 4;
     const int32_t payload = open_record(f, need);
-    if (need > 0) {
-        if (fill(f, need) < need) ends_inside_record(f);
-        spread(f.buf + f.pos, size_t(k), s.v + size_t(t) * size_t(s.lanes), size_t(s.lanes));
+    float* step = s.v + size_t(t) * size_t(s.lanes);
+    if (need > 0 && fill(f, need) >= need) {
+        spread(f.buf + f.pos, size_t(k), step, size_t(s.lanes));
         f.pos += need;
+    } else if (need > 0) {
+        static float row[MAX_POINTS];
+        take(f, reinterpret_cast<unsigned char*>(row), need);
+        spread(reinterpret_cast<const unsigned char*>(row), size_t(k), step, size_t(s.lanes));
     }
     close_record(f, payload, need);
 }

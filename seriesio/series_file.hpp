@@ -26,7 +26,13 @@ struct RecordHeader {
 
 // One open file of the run. Input and output both go through a block buffer;
 // a file is only ever read or only ever written in one run.
+#ifdef FIELDNEFF_FUZZ_BUFFER_BYTES
+// The fuzz build shrinks the buffer so that inputs of a few hundred bytes cross
+// its boundaries and take the paths that large files take.
+inline constexpr size_t SERIES_BUFFER_BYTES = FIELDNEFF_FUZZ_BUFFER_BYTES;
+#else
 inline constexpr size_t SERIES_BUFFER_BYTES = size_t{1} << 20;
+#endif
 
 struct SeriesFile {
     int fd = -1;
@@ -40,6 +46,9 @@ struct SeriesFile {
     size_t pos = 0;            // next byte of the buffer to read
     size_t len = 0;            // bytes in the buffer
     unsigned char* buf = nullptr; // SERIES_BUFFER_BYTES, reserved when opened
+    // The reserved buffer while buf is the mapping: its owner may know it by no
+    // other pointer, and it must stay reachable (and freeable) all the same.
+    unsigned char* set_aside = nullptr;
 };
 
 // A whole series file in memory, in tiles of `lanes` points: tile b holds points
@@ -77,6 +86,9 @@ void read_record_values(SeriesFile& f, int32_t k, float* dest);
 
 void write_record_header(SeriesFile& f, const RecordHeader& h);
 void write_record_values(SeriesFile& f, int32_t k, const float* values);
+
+// Fatal unless a header's W4 can serve as a count of stored values (0 ... MAX_POINTS).
+void check_value_count(const SeriesFile& f, int32_t w4);
 
 // Reads the next header of a series into h and checks that its pair fits the fixed
 // capacity given that `pairs_before` pairs were read already. Returns false at the

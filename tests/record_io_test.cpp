@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "run_frame.hpp"
 #include "series_file.hpp"
 #include "test_support.hpp"
 
@@ -263,4 +264,25 @@ TEST(RecordReading, TileWidthThatDoesNotDivideTheCapacityIsRefused)
             std::exit(0);
         },
         testing::ExitedWithCode(2), "in\\.dat: tile width");
+}
+
+TEST(RecordReading, InputShortenedWhileMappedEndsOnTheFatalPath)
+{
+    TempDir dir;
+    const std::string path = dir.file("shrinking");
+    std::vector<std::vector<float>> field(4, std::vector<float>(MAX_POINTS, 1.0f));
+    write_file(path, field_bytes(field));
+    EXPECT_EXIT(
+        {
+            SeriesFile& f = open_series_file(path);
+            RecordHeader h;
+            static float row[MAX_POINTS];
+            read_record_header(f, h);
+            if (::truncate(path.c_str(), 100) != 0) std::exit(5);
+            read_record_values(f, h.w4, row);
+            read_record_header(f, h);
+            read_record_values(f, h.w4, row);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(2), "shrinking: file was shortened while being read");
 }

@@ -1,5 +1,9 @@
 #include "test_support.hpp"
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -7,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -146,7 +152,7 @@ ParsedSeries parse_series(const std::string& bytes)
         std::memcpy(p.w, h.data(), 16);
         if (p.w[3] < 0 || d.size() != size_t(p.w[3]) * 4) return s;
         p.values.resize(size_t(p.w[3]));
-        std::memcpy(p.values.data(), d.data(), d.size());
+        if (!d.empty()) std::memcpy(p.values.data(), d.data(), d.size()); // an empty vector's data() may be null
         s.pairs.push_back(std::move(p));
     }
     s.ok = true;
@@ -154,7 +160,7 @@ ParsedSeries parse_series(const std::string& bytes)
 }
 
 RunResult run_program(const std::string& exe, const std::string& input, const std::string& cwd,
-                      const std::vector<std::string>& args)
+                      const std::vector<std::string>& args, const RunOptions& options)
 {
     TempDir io;
     const std::string in_path = io.file("stdin"), out_path = io.file("stdout"), err_path = io.file("stderr");
@@ -165,10 +171,23 @@ RunResult run_program(const std::string& exe, const std::string& input, const st
         int in = ::open(in_path.c_str(), O_RDONLY);
         int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(127);
+        if (in < 0 || out < 0 || err < 0) ::_exit(127);
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        if (options.file_size_limit >= 0) {
+            const rlimit lim{rlim_t(options.file_size_limit), rlim_t(options.file_size_limit)};
+            if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) ::_exit(127);
+        }
+        if (options.unprivileged && ::geteuid() == 0) {
+            const gid_t nogroup = 65534;
+            const uid_t nobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(nobody) != 0) {
+                std::fprintf(stderr, "cannot drop root privileges: %s\n", std::strerror(errno));
+                ::_exit(UNPRIVILEGED_RUN_FAILED);
+            }
+        }
+        if (::chdir(cwd.c_str()) != 0) ::_exit(127);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(exe.c_str()));
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -176,10 +195,22 @@ RunResult run_program(const std::string& exe, const std::string& input, const st
         ::execv(exe.c_str(), argv.data());
         ::_exit(127);
     }
-    int st = 0;
-    while (::waitpid(pid, &st, 0) < 0) {
-    }
     RunResult r;
+    int st = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &st, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+            }
+            r.timed_out = true;
+            break;
+        }
+        ::usleep(1000);
+    }
     if (WIFEXITED(st)) {
         r.status = WEXITSTATUS(st);
     } else {

@@ -59,9 +59,21 @@ testing::AssertionResult same_series(const std::string& want, const std::string&
 struct RunResult {
     int status = -1;   // exit status, or 128 + signal
     bool signalled = false;
+    bool timed_out = false; // killed for running past its time
     std::string out;
     std::string err;
 };
-// Runs `exe` in `cwd` with `input` on standard input.
+
+struct RunOptions {
+    int timeout_seconds = 20;
+    // As root, run the program as user and group nobody so that file permissions
+    // bind it; the directory it works in must then be open to everyone. A child
+    // that cannot drop its privileges ends with UNPRIVILEGED_RUN_FAILED.
+    bool unprivileged = false;
+    long long file_size_limit = -1; // RLIMIT_FSIZE in bytes; -1 leaves it as it is
+};
+inline constexpr int UNPRIVILEGED_RUN_FAILED = 126;
+
+// Runs `exe` in `cwd` with `input` on standard input; a run past its time is killed.
 RunResult run_program(const std::string& exe, const std::string& input, const std::string& cwd,
-                      const std::vector<std::string>& args = {});
+                      const std::vector<std::string>& args = {}, const RunOptions& options = {});
