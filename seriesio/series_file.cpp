@@ -16,7 +16,19 @@ namespace {
 // are available, or the file has ended. Returns the bytes available.
 size_t fill(SeriesFile& f, size_t want)
 {
-    if (f.len - f.pos >= want || f.mapped) return f.len - f.pos;
+    if (f.mapped) {
+        // What has been read of a mapped input goes back to the system as reading
+        // goes on, so a program never holds the file on top of the matrix it
+        // reads it into. Nothing touches those pages again.
+        constexpr size_t chunk = size_t{2} << 20;
+        const size_t upto = f.pos / chunk * chunk;
+        if (upto > f.released) {
+            ::madvise(f.buf + f.released, upto - f.released, MADV_DONTNEED);
+            f.released = upto;
+        }
+        return f.len - f.pos;
+    }
+    if (f.len - f.pos >= want) return f.len - f.pos;
     if (!f.map_tried) {
         f.map_tried = true;
         // A regular input is read through one mapping of the whole file: no copy

@@ -43,6 +43,7 @@ struct SeriesFile {
     bool regular = false;      // a regular file: truncated on output, mapped on input
     bool mapped = false;       // buf is the whole input file mapped into memory
     bool map_tried = false;
+    size_t released = 0;       // bytes at the start of a mapping already handed back
     size_t pos = 0;            // next byte of the buffer to read
     size_t len = 0;            // bytes in the buffer
     unsigned char* buf = nullptr; // SERIES_BUFFER_BYTES, reserved when opened

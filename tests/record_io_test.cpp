@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
 
 #include "run_frame.hpp"
@@ -285,4 +286,43 @@ TEST(RecordReading, InputShortenedWhileMappedEndsOnTheFatalPath)
             std::exit(0);
         },
         testing::ExitedWithCode(2), "shrinking: file was shortened while being read");
+}
+
+namespace {
+// Pages of files mapped into this process and resident, from /proc/self/status.
+long resident_file_kib()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long kib = -1;
+    while (status >> key)
+        if (key == "RssFile:") status >> kib;
+    return kib;
+}
+} // namespace
+
+TEST(RecordReading, AMappedInputIsHandedBackAsItIsRead)
+{
+    // A 20 MB file read into tiles: the program then holds the tiles, not also
+    // the file it read them from.
+    const int32_t points = 2500;
+    const std::string row = framed(header_payload(0, 0, 0, points));
+    std::vector<float> values(static_cast<size_t>(points));
+    for (int32_t p = 0; p < points; ++p) values[size_t(p)] = float(p);
+    const std::string data = framed(floats_payload(values));
+    std::string bytes;
+    for (int t = 0; t < MAX_STEPS; ++t) bytes += row + data;
+    TempDir dir;
+    write_file(dir.file("in"), bytes);
+    bytes.clear();
+    const long before = resident_file_kib();
+    ASSERT_GE(before, 0) << "no RssFile in /proc/self/status";
+    TestFile in(dir.file("in"));
+    Matrix m;
+    m.s.lanes = 16;
+    read_field_series(in.f, m.s);
+    ASSERT_TRUE(in.f.mapped);
+    EXPECT_LT(resident_file_kib() - before, 4096) << "KiB of the input still resident after reading it";
+    ASSERT_EQ(m.s.count, MAX_STEPS);
+    EXPECT_EQ(m.s.v[cell(m.s, MAX_STEPS - 1, points - 1)], float(points - 1));
 }
