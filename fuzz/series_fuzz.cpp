@@ -176,7 +176,8 @@ void check_stop(const FatalStop& stop)
     if (std::strcmp(stop.file, NAME) != 0 || stop.cause[0] == '\0') std::abort();
 }
 
-void read_as_series(const uint8_t* data, size_t size, bool regular)
+// lagscan reads its series in tiles of its kernel's width, sigcut point-major.
+void read_as_series(const uint8_t* data, size_t size, bool regular, int32_t lanes)
 {
     const Expected e = walk_series(data, size);
     Reading r(input_fd(data, size), regular);
@@ -185,6 +186,7 @@ void read_as_series(const uint8_t* data, size_t size, bool regular)
     // the cells to clear afterwards.
     static float* const matrix = reserve_matrix();
     FieldSeries s;
+    s.lanes = lanes;
     s.v = matrix;
     bool ok = true;
     try {
@@ -199,14 +201,15 @@ void read_as_series(const uint8_t* data, size_t size, bool regular)
         for (int32_t t = 0; t < s.count; ++t) {
             const std::vector<float>& row = e.rows[size_t(t)];
             for (size_t p = 0; p < row.size(); ++p)
-                if (!same_bits(column(s, int32_t(p))[t], row[p])) std::abort();
+                if (!same_bits(s.v[cell(s, t, int32_t(p))], row[p])) std::abort();
             // The cell just past a row's own count is one no record of that step fills.
-            if (row.size() < size_t(MAX_POINTS) && column(s, int32_t(row.size()))[t] != 0.0f) std::abort();
+            if (row.size() < size_t(MAX_POINTS) && s.v[cell(s, t, int32_t(row.size()))] != 0.0f) std::abort();
         }
     }
     const size_t points = std::min(size / 4 + 1, size_t(MAX_POINTS));
     const size_t steps = std::min(size / 24 + 1, size_t(MAX_STEPS));
-    for (size_t p = 0; p < points; ++p) std::memset(column(s, int32_t(p)), 0, steps * sizeof(float));
+    for (size_t p = 0; p < points; ++p)
+        for (size_t t = 0; t < steps; ++t) s.v[cell(s, int32_t(t), int32_t(p))] = 0.0f;
 }
 
 void read_as_first_values(const uint8_t* data, size_t size, bool regular)
@@ -263,7 +266,8 @@ void read_as_one_pair(const uint8_t* data, size_t size, bool regular)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     for (const bool regular : {true, false}) {
-        read_as_series(data, size, regular);
+        read_as_series(data, size, regular, 1);
+        read_as_series(data, size, regular, 16);
         read_as_first_values(data, size, regular);
         read_as_one_pair(data, size, regular);
     }

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 
+#include "lag_kernel.hpp"
+#include "run_frame.hpp"
+
 MeanVariance medvar(int32_t c, const float* x)
 {
     float sum = 0.0f;
@@ -15,7 +18,66 @@ MeanVariance medvar(int32_t c, const float* x)
     return {mean, q / float(c - 1)};
 }
 
-void compute_autocorrelations(const FieldSeries& xs, int32_t n, float* aut)
+CpuFeatures this_cpu()
+{
+    // The compiler's run-time check reads CPUID and also asks the operating system
+    // (XGETBV) whether it saves the vector registers of each width.
+    __builtin_cpu_init();
+    CpuFeatures cpu;
+    cpu.avx2 = __builtin_cpu_supports("avx2");
+    cpu.avx512f = __builtin_cpu_supports("avx512f");
+    return cpu;
+}
+
+LagPath choose_lag_path(CpuFeatures cpu)
+{
+    if (cpu.avx512f) return LagPath::avx512;
+    if (cpu.avx2) return LagPath::avx2;
+    return LagPath::portable;
+}
+
+bool runs_on(LagPath path, CpuFeatures cpu)
+{
+    switch (path) {
+    case LagPath::avx512: return cpu.avx512f;
+    case LagPath::avx2: return cpu.avx2;
+    case LagPath::portable: return true;
+    }
+    return false;
+}
+
+int32_t lag_path_lanes(LagPath path)
+{
+    switch (path) {
+    case LagPath::avx512: return lag_avx512::LANES;
+    case LagPath::avx2: return lag_avx2::LANES;
+    case LagPath::portable: return lag_portable::LANES;
+    }
+    return 1;
+}
+
+const char* lag_path_name(LagPath path)
+{
+    switch (path) {
+    case LagPath::avx512: return "avx512";
+    case LagPath::avx2: return "avx2";
+    case LagPath::portable: return "portable";
+    }
+    return "?";
+}
+
+void compute_autocorrelations(LagPath path, const FieldSeries& xs, int32_t n, float* aut)
+{
+    // A layout that does not match would read and write outside the tiles.
+    if (xs.lanes != lag_path_lanes(path)) fatal(lag_path_name(path), "series tiled for another kernel");
+    switch (path) {
+    case LagPath::avx512: return lag_avx512::autocorrelations(xs, n, aut);
+    case LagPath::avx2: return lag_avx2::autocorrelations(xs, n, aut);
+    case LagPath::portable: return lag_portable::autocorrelations(xs, n, aut);
+    }
+}
+
+void compute_autocorrelations_plain(const FieldSeries& xs, int32_t n, float* aut)
 {
     const int32_t steps = xs.count;
     const float fsteps = float(steps);

@@ -14,8 +14,38 @@ struct MeanVariance {
 // summed in increasing order in single precision.
 MeanVariance medvar(int32_t c, const float* x);
 
+// The kernels that compute the autocorrelations. Every path gives the same bits
+// as the plain one (NaN payloads aside); they differ in the vectors they use.
+enum class LagPath { portable, avx2, avx512 };
+
+struct CpuFeatures {
+    bool avx2 = false;
+    bool avx512f = false;
+};
+
+// What this CPU (and the operating system, which must save the wider registers)
+// offers.
+CpuFeatures this_cpu();
+
+// The fastest path the features allow.
+LagPath choose_lag_path(CpuFeatures cpu);
+
+bool runs_on(LagPath path, CpuFeatures cpu);
+
+// Points per tile the path works on: the FieldSeries it is given must be read
+// with this many lanes.
+int32_t lag_path_lanes(LagPath path);
+
+const char* lag_path_name(LagPath path);
+
 // Autocorrelations of points 0..n-1 of xs at lags 1..N-1 (N = xs.count) into aut,
 // lag-major: aut[(j - 1) * MAX_POINTS + p] is lag j of point p, ready to be written
 // one record per lag. A point whose second step holds MISSING_VALUE is missing at
-// every lag.
-void compute_autocorrelations(const FieldSeries& xs, int32_t n, float* aut);
+// every lag. xs must be tiled with lag_path_lanes(path) lanes, and the path must
+// run on this CPU. Rows of aut from N on are left as they were; the points after
+// n up to the end of their tile are written with values that mean nothing.
+void compute_autocorrelations(LagPath path, const FieldSeries& xs, int32_t n, float* aut);
+
+// The plain definition, one point at a time over a point-major xs (lanes = 1),
+// into aut laid out as above; kept to check the fast paths against.
+void compute_autocorrelations_plain(const FieldSeries& xs, int32_t n, float* aut);

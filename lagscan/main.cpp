@@ -10,14 +10,17 @@ int main()
     SeriesFile& input = open_series_file(input_name);
     SeriesFile& output = open_series_file(output_name);
 
+    // The records are read straight into the tiles the chosen kernel works on.
+    const LagPath path = choose_lag_path(this_cpu());
     FieldSeries xvec;
+    xvec.lanes = lag_path_lanes(path);
     xvec.v = reserve_matrix();
     read_field_series(input, xvec);
     const int32_t steps = xvec.count;
     const int32_t n = steps > 0 ? xvec.last.w4 : 0;
 
     float* aut = reserve_matrix();
-    compute_autocorrelations(xvec, n, aut);
+    compute_autocorrelations(path, xvec, n, aut);
 
     RecordHeader h = xvec.last;
     for (int32_t j = 1; j < steps; ++j) {

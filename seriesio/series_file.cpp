@@ -16,7 +16,19 @@ namespace {
 // are available, or the file has ended. Returns the bytes available.
 size_t fill(SeriesFile& f, size_t want)
 {
-    if (f.len - f.pos >= want || f.mapped) return f.len - f.pos;
+    if (f.mapped) {
+        // What has been read of a mapped input goes back to the system as reading
+        // goes on, so a program never holds the file on top of the matrix it
+        // reads it into. Nothing touches those pages again.
+        constexpr size_t chunk = size_t{2} << 20;
+        const size_t upto = f.pos / chunk * chunk;
+        if (upto > f.released) {
+            ::madvise(f.buf + f.released, upto - f.released, MADV_DONTNEED);
+            f.released = upto;
+        }
+        return f.len - f.pos;
+    }
+    if (f.len - f.pos >= want) return f.len - f.pos;
     if (!f.map_tried) {
         f.map_tried = true;
         // A regular input is read through one mapping of the whole file: no copy
@@ -233,24 +245,77 @@ void check_value_count(const SeriesFile& f, int32_t w4)
     fatal(f.name, cause);
 }
 
-bool read_series_pair(SeriesFile& f, int32_t pairs_before, RecordHeader& h, float* row)
+bool read_series_header(SeriesFile& f, int32_t pairs_before, RecordHeader& h)
 {
     if (!read_record_header(f, h)) return false;
     if (pairs_before >= MAX_STEPS) fatal(f.name, "more record pairs than the capacity of 2000");
     check_value_count(f, h.w4);
+    return true;
+}
+
+bool read_series_pair(SeriesFile& f, int32_t pairs_before, RecordHeader& h, float* row)
+{
+    if (!read_series_header(f, pairs_before, h)) return false;
     read_record_values(f, h.w4, row);
     return true;
 }
 
+namespace {
+
+// Copies k values (a whole record) to one step of consecutive tiles of `lanes`
+// points; a fixed lane count turns each piece into a few vector moves.
+template <size_t LANES>
+void spread_fixed(const unsigned char* src, size_t k, float* step)
+{
+    constexpr size_t tile = size_t(MAX_STEPS) * LANES;
+    const size_t whole = k / LANES;
+    for (size_t b = 0; b < whole; ++b) std::memcpy(step + b * tile, src + b * LANES * 4, LANES * 4);
+    if (k > whole * LANES) std::memcpy(step + whole * tile, src + whole * LANES * 4, (k - whole * LANES) * 4);
+}
+
+void spread(const unsigned char* src, size_t k, float* step, size_t lanes)
+{
+    switch (lanes) {
+    case 1: return spread_fixed<1>(src, k, step);
+    case 4: return spread_fixed<4>(src, k, step);
+    case 8: return spread_fixed<8>(src, k, step);
+    case 16: return spread_fixed<16>(src, k, step);
+    }
+    const size_t tile = size_t(MAX_STEPS) * lanes;
+    for (size_t p = 0; p < k; p += lanes)
+        std::memcpy(step + p / lanes * tile, src + p * 4, (k - p < lanes ? k - p : lanes) * 4);
+}
+
+// Reads one data record of at least k values and spreads them over step t of the
+// tiles: straight from the mapping or the buffer when the record lies there whole
+// (a record of at most MAX_POINTS values always fits the buffer), otherwise (a
+// file ending inside it, a build with a small buffer) through a row.
+void read_record_into_step(SeriesFile& f, int32_t k, FieldSeries& s, int32_t t)
+{
+    const uint64_t need = uint64_t(k) * 4;
+    const int32_t payload = open_record(f, need);
+    float* step = s.v + size_t(t) * size_t(s.lanes);
+    if (need > 0 && fill(f, need) >= need) {
+        spread(f.buf + f.pos, size_t(k), step, size_t(s.lanes));
+        f.pos += need;
+    } else if (need > 0) {
+        static float row[MAX_POINTS];
+        take(f, reinterpret_cast<unsigned char*>(row), need);
+        spread(reinterpret_cast<const unsigned char*>(row), size_t(k), step, size_t(s.lanes));
+    }
+    close_record(f, payload, need);
+}
+
+} // namespace
+
 void read_field_series(SeriesFile& f, FieldSeries& s)
 {
-    // Each record is read into a row and spread over the point-major columns.
-    static float row[MAX_POINTS];
+    // Storage beyond MAX_STEPS x MAX_POINTS values would be written otherwise.
+    if (s.lanes < 1 || MAX_POINTS % s.lanes != 0) fatal(f.name, "tile width does not divide the point capacity");
     s.count = 0;
     RecordHeader h;
-    while (read_series_pair(f, s.count, h, row)) {
-        const int32_t t = s.count;
-        for (int32_t p = 0; p < h.w4; ++p) s.v[size_t(p) * MAX_STEPS + t] = row[p];
+    while (read_series_header(f, s.count, h)) {
+        read_record_into_step(f, h.w4, s, s.count);
         s.last = h;
         ++s.count;
     }

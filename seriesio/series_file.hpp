@@ -43,6 +43,7 @@ struct SeriesFile {
     bool regular = false;      // a regular file: truncated on output, mapped on input
     bool mapped = false;       // buf is the whole input file mapped into memory
     bool map_tried = false;
+    size_t released = 0;       // bytes at the start of a mapping already handed back
     size_t pos = 0;            // next byte of the buffer to read
     size_t len = 0;            // bytes in the buffer
     unsigned char* buf = nullptr; // SERIES_BUFFER_BYTES, reserved when opened
@@ -51,15 +52,26 @@ struct SeriesFile {
     unsigned char* set_aside = nullptr;
 };
 
-// A whole series file in memory. v holds MAX_STEPS x MAX_POINTS values, point-major:
-// v[p * MAX_STEPS + t] is step t of point p (both 0-based here), so each point's
-// series is one contiguous column. Cells no record fills stay 0.0.
+// A whole series file in memory, in tiles of `lanes` points: tile b holds points
+// b*lanes .. b*lanes+lanes-1 for every step, step after step, so one step of a tile
+// is `lanes` adjacent values (one vector) and each tile spans MAX_STEPS steps. With
+// lanes = 1 this is point-major: each point's series is one contiguous column.
+// lanes must divide MAX_POINTS, so the tiles fill exactly MAX_STEPS x MAX_POINTS
+// values. Cells no record fills stay 0.0.
 struct FieldSeries {
     int32_t count = 0;   // record pairs read (L)
     RecordHeader last{}; // header of the last pair; meaningless when count == 0
+    int32_t lanes = 1;   // points per tile
     float* v = nullptr;
 };
 
+inline size_t cell(const FieldSeries& s, int32_t t, int32_t p)
+{
+    const size_t lanes = size_t(s.lanes);
+    return size_t(p) / lanes * (MAX_STEPS * lanes) + size_t(t) * lanes + size_t(p) % lanes;
+}
+
+// The column of point p; only for the point-major layout (lanes = 1).
 inline float* column(const FieldSeries& s, int32_t p) { return s.v + size_t(p) * MAX_STEPS; }
 
 // Zero-filled storage for MAX_STEPS x MAX_POINTS values, reserved once per run.
@@ -79,12 +91,17 @@ void write_record_values(SeriesFile& f, int32_t k, const float* values);
 // Fatal unless a header's W4 can serve as a count of stored values (0 ... MAX_POINTS).
 void check_value_count(const SeriesFile& f, int32_t w4);
 
-// Reads the next record pair of a series: the header into h and its W4 values into
-// row[0..W4-1], after checking that the pair fits the fixed capacity given that
-// `pairs_before` pairs were read already. Returns false at the normal end.
+// Reads the next header of a series into h and checks that its pair fits the fixed
+// capacity given that `pairs_before` pairs were read already. Returns false at the
+// normal end.
+bool read_series_header(SeriesFile& f, int32_t pairs_before, RecordHeader& h);
+
+// Reads the next record pair of a series: the header as read_series_header does,
+// and its W4 values into row[0..W4-1]. Returns false at the normal end.
 bool read_series_pair(SeriesFile& f, int32_t pairs_before, RecordHeader& h, float* row);
 
-// Reads the file to its end into s (whose storage must be zero-filled).
+// Reads the file to its end into s, in the layout its `lanes` asks for (storage
+// zero-filled). Each record goes from the file buffer straight to its tiles.
 void read_field_series(SeriesFile& f, FieldSeries& s);
 
 // Sends pending output to the file; takes the fatal path if the system refuses it.

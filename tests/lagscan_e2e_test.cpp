@@ -53,6 +53,29 @@ TEST(LagscanRun, OutputBytesEqualThePlainDefinition)
     EXPECT_TRUE(same_series(want, read_file(dir.file("out"))));
 }
 
+TEST(LagscanRun, LongHostileSeriesAndRecordsOfDifferingLengths)
+{
+    // Whatever kernel this CPU gets: a full-length series whose points carry every
+    // kind of hostile value, then rows of differing counts where the last decides.
+    TempDir dir;
+    const Field x = hostile_points_field(MAX_STEPS, 29, 11);
+    Field ragged = random_field(9, 40, 12, false);
+    ragged[2].resize(7);
+    ragged[5].resize(3);
+    ragged[8].resize(21);
+    int round = 0;
+    for (const auto& [field, n] : {std::pair{x, 29}, std::pair{ragged, 21}}) {
+        const std::string out = "out" + std::to_string(++round);
+        write_file(dir.file("in"), field_bytes(field, 3, 4));
+        const RunResult r = run_lagscan(dir, "in\n" + out + "\n");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Field aut = reference_autocorrelations(field, n);
+        std::string want;
+        for (size_t j = 0; j < aut.size(); ++j) want += pair_bytes(int32_t(j + 1), 3, 4, aut[j]);
+        EXPECT_TRUE(same_series(want, read_file(dir.file(out)))) << out;
+    }
+}
+
 TEST(LagscanRun, ShortSeriesAndEmptyInputs)
 {
     TempDir dir;

@@ -19,7 +19,7 @@ Field kernel_autocorrelations(const Field& x, int n)
     xs.count = int32_t(x.size());
     for (size_t t = 0; t < x.size(); ++t)
         for (size_t p = 0; p < x[t].size(); ++p) column(xs, int32_t(p))[t] = x[t][p];
-    compute_autocorrelations(xs, n, aut.get());
+    compute_autocorrelations_plain(xs, n, aut.get());
     Field out(x.size() > 1 ? x.size() - 1 : 0, std::vector<float>(size_t(n)));
     for (size_t j = 0; j < out.size(); ++j)
         for (int p = 0; p < n; ++p) out[j][size_t(p)] = aut.get()[j * MAX_POINTS + size_t(p)];

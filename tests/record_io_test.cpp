@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
 
 #include "run_frame.hpp"
@@ -218,6 +219,54 @@ TEST(RecordReading, MoreThanTwoThousandPairsIsFatalButTwoThousandIsFine)
         testing::ExitedWithCode(2), "over: .*capacity");
 }
 
+TEST(RecordReading, TilesOfEveryWidthHoldTheSameCells)
+{
+    // Rows of differing counts, one at full capacity: each row fills its own
+    // points, and every other cell (higher points of a shorter row, the row above
+    // the last) reads 0.0 in every layout.
+    const int counts[] = {MAX_POINTS, 17, 0, 33, MAX_POINTS - 1, 20};
+    std::vector<std::vector<float>> rows;
+    for (int t = 0; t < 6; ++t) {
+        std::vector<float> row(size_t(counts[t]));
+        for (int p = 0; p < counts[t]; ++p) row[size_t(p)] = float(t * MAX_POINTS + p + 1);
+        rows.push_back(row);
+    }
+    TempDir dir;
+    write_file(dir.file("in"), field_bytes(rows, 4, 5));
+    // Through the buffer, full records straddle its end and are read in pieces.
+    for (bool mappable : {true, false})
+    for (int32_t lanes : {1, 4, 8, 16, 5}) {
+        TestFile in(dir.file("in"), mappable);
+        Matrix m;
+        m.s.lanes = lanes;
+        read_field_series(in.f, m.s);
+        ASSERT_EQ(m.s.count, 6);
+        EXPECT_EQ(m.s.last.w4, 20);
+        int wrong = 0;
+        for (int t = 0; t <= 6; ++t)
+            for (int p = 0; p < MAX_POINTS; ++p) {
+                const float want = t < 6 && p < counts[t] ? rows[size_t(t)][size_t(p)] : 0.0f;
+                wrong += m.s.v[cell(m.s, t, p)] != want;
+            }
+        EXPECT_EQ(wrong, 0) << lanes << " lanes" << (mappable ? "" : ", through the buffer");
+    }
+}
+
+TEST(RecordReading, TileWidthThatDoesNotDivideTheCapacityIsRefused)
+{
+    TempDir dir;
+    write_file(dir.file("in.dat"), pair_bytes(1, 0, 0, {1, 2}));
+    EXPECT_EXIT(
+        {
+            TestFile in(dir.file("in.dat"));
+            Matrix m;
+            m.s.lanes = 3;
+            read_field_series(in.f, m.s);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(2), "in\\.dat: tile width");
+}
+
 TEST(RecordReading, InputShortenedWhileMappedEndsOnTheFatalPath)
 {
     TempDir dir;
@@ -237,4 +286,43 @@ TEST(RecordReading, InputShortenedWhileMappedEndsOnTheFatalPath)
             std::exit(0);
         },
         testing::ExitedWithCode(2), "shrinking: file was shortened while being read");
+}
+
+namespace {
+// Pages of files mapped into this process and resident, from /proc/self/status.
+long resident_file_kib()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long kib = -1;
+    while (status >> key)
+        if (key == "RssFile:") status >> kib;
+    return kib;
+}
+} // namespace
+
+TEST(RecordReading, AMappedInputIsHandedBackAsItIsRead)
+{
+    // A 20 MB file read into tiles: the program then holds the tiles, not also
+    // the file it read them from.
+    const int32_t points = 2500;
+    const std::string row = framed(header_payload(0, 0, 0, points));
+    std::vector<float> values(static_cast<size_t>(points));
+    for (int32_t p = 0; p < points; ++p) values[size_t(p)] = float(p);
+    const std::string data = framed(floats_payload(values));
+    std::string bytes;
+    for (int t = 0; t < MAX_STEPS; ++t) bytes += row + data;
+    TempDir dir;
+    write_file(dir.file("in"), bytes);
+    bytes.clear();
+    const long before = resident_file_kib();
+    ASSERT_GE(before, 0) << "no RssFile in /proc/self/status";
+    TestFile in(dir.file("in"));
+    Matrix m;
+    m.s.lanes = 16;
+    read_field_series(in.f, m.s);
+    ASSERT_TRUE(in.f.mapped);
+    EXPECT_LT(resident_file_kib() - before, 4096) << "KiB of the input still resident after reading it";
+    ASSERT_EQ(m.s.count, MAX_STEPS);
+    EXPECT_EQ(m.s.v[cell(m.s, MAX_STEPS - 1, points - 1)], float(points - 1));
 }

@@ -77,6 +77,48 @@ Field random_field(int steps, int points, unsigned seed, bool hostile)
     return x;
 }
 
+Field hostile_points_field(int steps, int points, unsigned seed)
+{
+    Field x = random_field(steps, points, seed, false);
+    if (steps == 0) return x;
+    std::mt19937 gen(seed + 7919);
+    std::uniform_int_distribution<int> any_step(0, steps - 1);
+    std::uniform_int_distribution<uint32_t> subnormal_bits(1, 0x007fffff);
+    const float inf = std::numeric_limits<float>::infinity();
+    for (int p = 0; p < points; ++p) {
+        auto at = [&](int t) -> float& { return x[size_t(t)][size_t(p)]; };
+        switch (p % HOSTILE_KINDS) {
+        case 0: break;
+        case 1: at(any_step(gen)) = std::numeric_limits<float>::quiet_NaN(); break;
+        case 2:
+            at(any_step(gen)) = inf;
+            at(any_step(gen)) = -inf;
+            break;
+        case 3:
+            if (steps > 1) at(1) = MISSING_VALUE;
+            break;
+        case 4: at(any_step(gen)) = MISSING_VALUE; break;
+        case 5: at(any_step(gen)) = 3e19f; break;
+        case 6: at(any_step(gen)) = 1.7e38f; break;
+        case 7: at(any_step(gen)) = -3.4e38f; break;
+        case 8:
+            for (int t = 0; t < steps; ++t) {
+                const uint32_t b = subnormal_bits(gen) | (gen() & 1u) << 31;
+                std::memcpy(&at(t), &b, 4);
+            }
+            break;
+        case 9:
+            for (int t = 0; t < steps; ++t) at(t) = 5.0f;
+            break;
+        case 10:
+            for (int t = 0; t < steps; ++t) at(t) = (gen() & 1u) ? 0.0f : -0.0f;
+            break;
+        case 11: at(0) = MISSING_VALUE; break;
+        }
+    }
+    return x;
+}
+
 std::vector<float> reference_critical_lags(const Field& x, int n)
 {
     const int L = int(x.size());

@@ -13,6 +13,14 @@ Field reference_autocorrelations(const Field& x, int n);
 // hostile values when `hostile` is set.
 Field random_field(int steps, int points, unsigned seed, bool hostile);
 
+// A random field in which point p carries hostile kind p % HOSTILE_KINDS: a NaN, both
+// infinities, the missing marker at step 2 or elsewhere, 3e19, 1.7e38, -3.4e38 at
+// one or two steps; or subnormals, a constant, or signed zeros throughout. Unlike
+// the sprinkled field, a long series keeps most of its lags finite, so a value
+// that leaks into a neighbouring lane or lag shows.
+inline constexpr int HOSTILE_KINDS = 12;
+Field hostile_points_field(int steps, int points, unsigned seed);
+
 // Critical lags [point] of autocorrelations [lag - 1][point], point by point.
 std::vector<float> reference_critical_lags(const Field& x, int n);
 

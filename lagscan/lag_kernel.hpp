@@ -1,0 +1,35 @@
+// The vectorised autocorrelation kernel. lag_kernel.cpp is compiled once per
+// instruction set, each time into its own namespace (named by LAG_KERNEL_NS), so
+// one source gives every path and a binary holds them all side by side.
+//
+// Each path works on a FieldSeries in tiles of LANES points (one vector lane per
+// point) and keeps LAGS lags in flight: one accumulator vector per lag. LAGS is
+// the most whose inner loop still keeps every accumulator and the deviations of
+// two steps in registers (checked in the compiled loop); more lags per pass mean
+// fewer passes over a tile's deviations, which live in L2.
+#pragma once
+
+#include <cstdint>
+
+#include "series_file.hpp"
+
+// Any x86-64: 128-bit vectors.
+namespace lag_portable {
+inline constexpr int32_t LANES = 4;
+inline constexpr int32_t LAGS = 12;
+void autocorrelations(const FieldSeries& xs, int32_t n, float* aut);
+} // namespace lag_portable
+
+// 256-bit vectors, 16 registers.
+namespace lag_avx2 {
+inline constexpr int32_t LANES = 8;
+inline constexpr int32_t LAGS = 12;
+void autocorrelations(const FieldSeries& xs, int32_t n, float* aut);
+} // namespace lag_avx2
+
+// 512-bit vectors, 32 registers.
+namespace lag_avx512 {
+inline constexpr int32_t LANES = 16;
+inline constexpr int32_t LAGS = 24;
+void autocorrelations(const FieldSeries& xs, int32_t n, float* aut);
+} // namespace lag_avx512

@@ -1,0 +1,143 @@
+// Every kernel path this CPU runs, fed tiles the way lagscan builds them (through
+// the series reader), against the plain definition, value by value.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "autocorrelation.hpp"
+#include "reference.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+using Matrix = std::unique_ptr<float, decltype(&std::free)>;
+
+// Writes x as a series file and reads it back into tiles of `lanes` points.
+Matrix read_tiled(const std::string& file_bytes, int32_t lanes, FieldSeries& xs)
+{
+    TempDir dir;
+    write_file(dir.file("in"), file_bytes);
+    std::unique_ptr<unsigned char[]> buf(new unsigned char[SERIES_BUFFER_BYTES]);
+    SeriesFile f;
+    f.fd = ::open(dir.file("in").c_str(), O_RDONLY);
+    std::snprintf(f.name, sizeof f.name, "in");
+    f.buf = buf.get();
+    Matrix m(reserve_matrix(), &std::free);
+    xs = FieldSeries{};
+    xs.lanes = lanes;
+    xs.v = m.get();
+    read_field_series(f, xs);
+    ::close(f.fd);
+    return m;
+}
+
+Field path_autocorrelations(LagPath path, const std::string& file_bytes)
+{
+    FieldSeries xs;
+    const Matrix in = read_tiled(file_bytes, lag_path_lanes(path), xs);
+    const int32_t n = xs.count > 0 ? xs.last.w4 : 0;
+    Matrix aut(reserve_matrix(), &std::free);
+    compute_autocorrelations(path, xs, n, aut.get());
+    Field out(xs.count > 1 ? size_t(xs.count - 1) : 0, std::vector<float>(size_t(n)));
+    for (size_t j = 0; j < out.size(); ++j)
+        for (int32_t p = 0; p < n; ++p) out[j][size_t(p)] = aut.get()[j * MAX_POINTS + size_t(p)];
+    return out;
+}
+
+testing::AssertionResult same_bits(const Field& want, const Field& got)
+{
+    if (want.size() != got.size()) return testing::AssertionFailure() << want.size() << " lags wanted, " << got.size();
+    for (size_t j = 0; j < want.size(); ++j)
+        for (size_t p = 0; p < want[j].size(); ++p)
+            if (!same_value(want[j][p], got[j][p]))
+                return testing::AssertionFailure() << "lag " << j + 1 << " point " << p << ": " << std::hex
+                                                   << bits(want[j][p]) << " wanted, " << bits(got[j][p]) << " found";
+    return testing::AssertionSuccess();
+}
+
+class KernelPath : public testing::TestWithParam<LagPath> {
+protected:
+    void SetUp() override
+    {
+        if (!runs_on(GetParam(), this_cpu()))
+            GTEST_SKIP() << "this CPU lacks " << lag_path_name(GetParam())
+                         << ": the path is built and chosen only where it runs, so it is not run here";
+    }
+    Field run(const Field& x) const { return path_autocorrelations(GetParam(), field_bytes(x, 5, 6)); }
+};
+
+// Point counts that leave the last tile part-filled for every width, and one
+// within a single tile.
+const int point_counts[] = {1, 5, 19, 35};
+const int step_counts[] = {1, 2, 3, 7, 16, 17, 33, 257, 2000};
+
+} // namespace
+
+TEST_P(KernelPath, RandomFieldsOfEveryShape)
+{
+    for (int steps : step_counts)
+        for (int points : point_counts) {
+            const Field x = random_field(steps, points, unsigned(steps * 131 + points), false);
+            EXPECT_TRUE(same_bits(reference_autocorrelations(x, points), run(x)))
+                << steps << " steps, " << points << " points";
+        }
+}
+
+TEST_P(KernelPath, HostileValuesStayInTheirOwnPointAndLag)
+{
+    for (int steps : step_counts) {
+        const int points = 3 * HOSTILE_KINDS + 5; // every kind in several lanes
+        const Field x = hostile_points_field(steps, points, unsigned(steps));
+        EXPECT_TRUE(same_bits(reference_autocorrelations(x, points), run(x))) << steps << " steps";
+    }
+}
+
+TEST_P(KernelPath, DenselySprinkledHostileValues)
+{
+    for (int steps : {2, 3, 7, 17, 33}) {
+        const Field x = random_field(steps, 37, unsigned(steps) + 99, true);
+        EXPECT_TRUE(same_bits(reference_autocorrelations(x, 37), run(x))) << steps << " steps";
+    }
+}
+
+TEST_P(KernelPath, ShorterRecordsLeaveZerosAndTheLastCountRules)
+{
+    // Rows of 40, 12, 40, 50 and finally 23 values: points beyond a row's own
+    // count read 0.0 at that step, and only the first 23 points are computed.
+    Field x = random_field(5, 50, 3, false);
+    x[0].resize(40);
+    x[1].resize(12);
+    x[2].resize(40);
+    x[4].resize(23);
+    x[1].push_back(MISSING_VALUE); // point 12 is missing at step 2 all the same
+    EXPECT_TRUE(same_bits(reference_autocorrelations(x, 23), run(x)));
+    EXPECT_EQ(run(x)[0][12], MISSING_VALUE);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPath, KernelPath, testing::Values(LagPath::portable, LagPath::avx2, LagPath::avx512),
+                         [](const testing::TestParamInfo<LagPath>& info) { return lag_path_name(info.param); });
+
+TEST(KernelDispatch, TakesTheWidestPathTheCpuOffers)
+{
+    EXPECT_EQ(choose_lag_path({}), LagPath::portable);
+    EXPECT_EQ(choose_lag_path({.avx2 = true, .avx512f = false}), LagPath::avx2);
+    EXPECT_EQ(choose_lag_path({.avx2 = true, .avx512f = true}), LagPath::avx512);
+    // Whatever this CPU is, its choice runs on it and reads tiles of its own width.
+    const CpuFeatures here = this_cpu();
+    EXPECT_TRUE(runs_on(choose_lag_path(here), here));
+    EXPECT_FALSE(runs_on(LagPath::avx512, {.avx2 = true, .avx512f = false}));
+    EXPECT_FALSE(runs_on(LagPath::avx2, {}));
+}
+
+TEST(KernelDispatch, SeriesTiledForAnotherPathIsRefused)
+{
+    const Field x = random_field(4, 3, 1, false);
+    FieldSeries xs;
+    const Matrix in = read_tiled(field_bytes(x), 1, xs);
+    Matrix aut(reserve_matrix(), &std::free);
+    EXPECT_EXIT(compute_autocorrelations(LagPath::portable, xs, 3, aut.get()), testing::ExitedWithCode(2),
+                "tiled for another kernel");
+}
