@@ -68,24 +68,32 @@ struct Expected {
     std::vector<std::vector<float>> rows;
 };
 
+// The header whose payload starts at hp and its data record, W4 counting the
+// values: appends the row to e. False where the pair is faulty.
+bool take_counted_pair(Walk& w, size_t hp, Expected& e)
+{
+    const RecordHeader h{w.word(hp), w.word(hp + 4), w.word(hp + 8), w.word(hp + 12)};
+    size_t dp;
+    if (h.w4 < 0 || h.w4 > MAX_POINTS || !w.take(size_t(h.w4) * 4, dp)) return false;
+    std::vector<float> row;
+    for (int32_t p = 0; p < h.w4; ++p) row.push_back(w.value(dp + size_t(p) * 4));
+    e.rows.push_back(row);
+    e.last = h;
+    ++e.count;
+    return true;
+}
+
 // What a whole-series read (lagscan, sigcut) must give.
 Expected walk_series(const uint8_t* d, size_t n)
 {
     Expected e;
     Walk w{d, n};
     for (;;) {
-        size_t hp, dp;
+        size_t hp;
         uint32_t hl;
         const Walk::Step s = w.next(hp, hl);
         if (s == Walk::END) break;
-        if (s == Walk::FAULT || hl < 16 || e.count == MAX_STEPS) return e;
-        const RecordHeader h{w.word(hp), w.word(hp + 4), w.word(hp + 8), w.word(hp + 12)};
-        if (h.w4 < 0 || h.w4 > MAX_POINTS || !w.take(size_t(h.w4) * 4, dp)) return e;
-        std::vector<float> row;
-        for (int32_t p = 0; p < h.w4; ++p) row.push_back(w.value(dp + size_t(p) * 4));
-        e.rows.push_back(row);
-        e.last = h;
-        ++e.count;
+        if (s == Walk::FAULT || hl < 16 || e.count == MAX_STEPS || !take_counted_pair(w, hp, e)) return e;
     }
     e.ok = true;
     return e;
@@ -114,16 +122,8 @@ Expected walk_one_pair(const uint8_t* d, size_t n)
 {
     Expected e;
     Walk w{d, n};
-    size_t hp, dp;
-    if (!w.take(16, hp)) return e;
-    const RecordHeader h{w.word(hp), w.word(hp + 4), w.word(hp + 8), w.word(hp + 12)};
-    if (h.w4 < 0 || h.w4 > MAX_POINTS || !w.take(size_t(h.w4) * 4, dp)) return e;
-    std::vector<float> row;
-    for (int32_t p = 0; p < h.w4; ++p) row.push_back(w.value(dp + size_t(p) * 4));
-    e.rows.push_back(row);
-    e.last = h;
-    e.count = 1;
-    e.ok = true;
+    size_t hp;
+    e.ok = w.take(16, hp) && take_counted_pair(w, hp, e);
     return e;
 }
 
