@@ -42,6 +42,8 @@ bool default_fill(nc_type t, double& fill)
     }
 }
 
+} // namespace
+
 Unpacking read_unpacking(const char* path, const TimeVariable& tv)
 {
     Unpacking u;
@@ -57,8 +59,6 @@ Unpacking read_unpacking(const char* path, const TimeVariable& tv)
     if (number_attribute(path, tv.ncid, tv.varid, "add_offset", one, 1) == 1) u.offset = one[0];
     return u;
 }
-
-} // namespace
 
 float unpack_value(const Unpacking& u, double stored)
 {

@@ -14,6 +14,11 @@ struct Unpacking {
     double offset = 0;
 };
 
+struct TimeVariable;
+// The variable's fill (its own or netCDF's default for its type), missing_value,
+// scale_factor and add_offset.
+Unpacking read_unpacking(const char* path, const TimeVariable& tv);
+
 // MISSING_VALUE for a missing or NaN stored number, otherwise stored × scale +
 // offset in double precision, rounded once to single precision.
 float unpack_value(const Unpacking& u, double stored);

@@ -45,11 +45,16 @@ void write_record_png(const char* record_path, const char* png_path, const PngOp
     }
     const bool top = opt.like_path ? row0_on_top_like(opt, h) : opt.flip;
 
-    const MapLayout m = plan_map(h.w2, h.w3);
+    write_values_png(values, h.w2, h.w3, top, png_path);
+}
+
+void write_values_png(const float* values, int32_t columns, int32_t rows, bool row0_on_top, const char* png_path)
+{
+    const MapLayout m = plan_map(columns, rows);
     const size_t bytes = size_t(m.width) * size_t(m.height) * 3;
     auto* rgb = static_cast<unsigned char*>(std::malloc(bytes));
     if (!rgb) fatal(png_path, "cannot reserve memory for the picture");
-    draw_map(values, h.w2, h.w3, top, m, rgb);
+    draw_map(values, columns, rows, row0_on_top, m, rgb);
 
     png_image image{};
     image.version = PNG_IMAGE_VERSION;

@@ -11,3 +11,6 @@ struct PngOptions {
 };
 
 void write_record_png(const char* record_path, const char* png_path, const PngOptions& opt);
+
+// values (rows × columns, row-major) drawn as write_record_png draws a record.
+void write_values_png(const float* values, int32_t columns, int32_t rows, bool row0_on_top, const char* png_path);

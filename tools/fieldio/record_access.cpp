@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,15 +24,29 @@ void attach(SeriesFile& f, int fd, const char* path, bool regular)
 
 } // namespace
 
-void open_record_input(RecordInput& in, const char* path)
+void open_record_input(RecordInput& in, const char* path, bool first_pairs_only)
 {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) fatal_errno(path, errno);
     struct stat st;
     if (::fstat(fd, &st) != 0) fatal_errno(path, errno);
     if (S_ISDIR(st.st_mode)) fatal_errno(path, EISDIR);
-    attach(in.f, fd, path, S_ISREG(st.st_mode));
+    attach(in.f, fd, path, S_ISREG(st.st_mode) && !first_pairs_only);
     in.pairs_read = 0;
+}
+
+void close_record_input(RecordInput& in)
+{
+    if (in.f.mapped) {
+        ::munmap(in.f.buf, in.f.len);
+        in.f.buf = in.f.set_aside;
+        in.f.mapped = false;
+    }
+    std::free(in.f.buf);
+    in.f.buf = nullptr;
+    in.f.set_aside = nullptr;
+    if (in.f.fd >= 0) ::close(in.f.fd);
+    in.f.fd = -1;
 }
 
 void open_record_output(RecordOutput& out, const char* path)
@@ -75,8 +90,10 @@ void write_pair(RecordOutput& out, const RecordHeader& h, const float* values)
 
 void close_record_output(RecordOutput& out)
 {
-    if (!out.f.output_started) return;
-    flush_output(out.f);
+    if (out.f.fd < 0) return;
+    if (out.f.output_started) flush_output(out.f);
     if (::close(out.f.fd) != 0) fatal_errno(out.f.name, errno);
     out.f.fd = -1;
+    std::free(out.f.buf);
+    out.f.buf = nullptr;
 }

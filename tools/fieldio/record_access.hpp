@@ -17,7 +17,11 @@ struct RecordOutput {
     SeriesFile f;
 };
 
-void open_record_input(RecordInput& in, const char* path);
+// With first_pairs_only, the file is read through the buffer rather than mapped
+// whole, for a caller that wants a pair or two from the start of a large file.
+void open_record_input(RecordInput& in, const char* path, bool first_pairs_only = false);
+// Closes the input and hands its buffer or mapping back.
+void close_record_input(RecordInput& in);
 void open_record_output(RecordOutput& out, const char* path);
 
 // Reads the next pair into h and values (capacity MAX_POINTS). Returns false at

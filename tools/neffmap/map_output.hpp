@@ -1,0 +1,24 @@
+// neffmap's outputs: the NetCDF map on the field's grid and its picture.
+#pragma once
+
+#include <string>
+
+#include "point_results.hpp"
+#include "tile_work.hpp"
+
+struct MapDescription {
+    std::string history;      // date and command line
+    std::string field_source; // FIELD:VAR
+    std::string series_source;
+    std::string field_steps, series_steps; // "1 … 240 of 240"
+};
+
+// Writes `path` (the partial name of OUT) with the field's grid dimensions and
+// coordinate variables, and the variables of the results.
+void write_map_netcdf(const char* path, const FieldSource& field, const PointResults& res, const MapDescription& d);
+
+// Whether the field's grid can be drawn: at most two grid dimensions.
+bool grid_is_drawable(const FieldSource& field);
+
+// The neff map as a picture, north up when the row coordinate decreases.
+void write_map_png(const char* path, const FieldSource& field, const PointResults& res);

@@ -1,0 +1,121 @@
+#include "tile_work.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "record_access.hpp"
+#include "run_frame.hpp"
+
+namespace {
+
+// The chain marks a point missing by its value at the second step alone, so a
+// point missing anywhere carries the marker there.
+void mark_missing_points(float* values, int32_t steps, int32_t points, unsigned char* state)
+{
+    for (int32_t i = 0; i < points; ++i) {
+        int32_t missing = 0;
+        for (int32_t t = 0; t < steps; ++t) missing += values[size_t(t) * size_t(points) + size_t(i)] == MISSING_VALUE;
+        state[i] = missing == 0 ? POINT_PRESENT : missing == steps ? POINT_ABSENT : POINT_GAP;
+        if (missing > 0) values[size_t(points) + size_t(i)] = MISSING_VALUE;
+    }
+}
+
+// r for every present point; points are copied 16 at a time into contiguous
+// columns so that the strided reads stay within a cache line.
+void tile_correlations(const float* values, int32_t steps, int32_t points, const float* series,
+                       const unsigned char* state, double* r)
+{
+    constexpr int32_t block = 16;
+    float* columns = static_cast<float*>(std::malloc(sizeof(float) * size_t(block) * size_t(steps)));
+    if (!columns) fatal("neffmap", "cannot reserve memory for correlations");
+    for (int32_t p0 = 0; p0 < points; p0 += block) {
+        const int32_t width = points - p0 < block ? points - p0 : block;
+        for (int32_t t = 0; t < steps; ++t)
+            for (int32_t k = 0; k < width; ++k)
+                columns[size_t(k) * size_t(steps) + size_t(t)] = values[size_t(t) * size_t(points) + size_t(p0 + k)];
+        for (int32_t k = 0; k < width; ++k)
+            r[p0 + k] = state[p0 + k] == POINT_PRESENT
+                            ? series_correlation(series, columns + size_t(k) * size_t(steps), steps)
+                            : std::numeric_limits<double>::quiet_NaN();
+    }
+    std::free(columns);
+}
+
+} // namespace
+
+void reserve_results(PointResults& res, int64_t points, const char* path)
+{
+    res.points = points;
+    const size_t n = size_t(points);
+    res.neff = static_cast<float*>(std::malloc(n * sizeof(float)));
+    res.r = static_cast<double*>(std::malloc(n * sizeof(double)));
+    res.lag1 = static_cast<float*>(std::malloc(n * sizeof(float)));
+    res.state = static_cast<unsigned char*>(std::malloc(n));
+    if (!res.neff || !res.r || !res.lag1 || !res.state) fatal(path, "cannot reserve memory for the results");
+}
+
+double series_correlation(const float* x, const float* y, int32_t n)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    if (n < 2) return nan;
+    double sx = 0, sy = 0;
+    for (int32_t t = 0; t < n; ++t) {
+        if (!std::isfinite(x[t]) || !std::isfinite(y[t])) return nan;
+        sx += double(x[t]);
+        sy += double(y[t]);
+    }
+    const double mx = sx / n, my = sy / n;
+    double sxx = 0, syy = 0, sxy = 0;
+    for (int32_t t = 0; t < n; ++t) {
+        const double dx = double(x[t]) - mx, dy = double(y[t]) - my;
+        sxx += dx * dx;
+        syy += dy * dy;
+        sxy += dx * dy;
+    }
+    if (sxx == 0 || syy == 0) return nan;
+    return sxy / std::sqrt(sxx * syy);
+}
+
+void prepare_tile(const FieldSource& field, const IndexSeries& series, const PointTile& tile, const std::string& dir,
+                  float* values, PointResults& res)
+{
+    read_tile(field.tv, field.unpack, field.path, size_t(field.first_step - 1), field.steps, tile, values);
+    unsigned char* state = res.state + tile.first_point;
+    mark_missing_points(values, field.steps, tile.points, state);
+    tile_correlations(values, field.steps, tile.points, series.values, state, res.r + tile.first_point);
+
+    static RecordOutput out;
+    const std::string path = dir + "/field.dat";
+    open_record_output(out, path.c_str());
+    for (int32_t t = 0; t < field.steps; ++t)
+        write_pair(out, RecordHeader{t + 1, int32_t(tile.columns), int32_t(tile.lines), tile.points},
+                   values + size_t(t) * size_t(tile.points));
+    close_record_output(out);
+}
+
+void read_lag1(const std::string& path, int32_t points, float* lag1)
+{
+    static RecordInput in;
+    static float row[MAX_POINTS];
+    RecordHeader h;
+    open_record_input(in, path.c_str(), true);
+    if (!read_pair(in, h, row)) fatal(path.c_str(), "holds no lag");
+    if (h.w4 != points) fatal(path.c_str(), "does not hold one value per point");
+    for (int32_t i = 0; i < points; ++i) lag1[i] = row[i];
+    close_record_input(in);
+}
+
+void collect_tile(const PointTile& tile, const std::string& dir, PointResults& res)
+{
+    static RecordInput in;
+    RecordHeader h;
+    const std::string path = dir + "/neff.dat";
+    open_record_input(in, path.c_str());
+    static float row[MAX_POINTS];
+    if (!read_pair(in, h, row) || h.w4 != tile.points)
+        fatal(path.c_str(), "does not hold one effective sample size per point of the tile");
+    for (int32_t i = 0; i < tile.points; ++i) res.neff[tile.first_point + i] = row[i];
+    close_record_input(in);
+    read_lag1(dir + "/field.aut", tile.points, res.lag1 + tile.first_point);
+}
