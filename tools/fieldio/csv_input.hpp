@@ -28,7 +28,9 @@ struct CsvColumn {
     float values[MAX_STEPS];
 };
 // Reads the file to its end; every problem is fatal with the file and line named.
-void read_csv_column(const char* path, const std::string& choice, CsvColumn& col);
+// A file of several columns and no choice is fatal with `how_to_choose` as hint.
+void read_csv_column(const char* path, const std::string& choice, CsvColumn& col,
+                     const char* how_to_choose = "--column NAME or --column INDEX");
 
 // fieldtool from-csv: one record pair per row, W1 = row number, W2 = W3 = W4 = 1.
 void convert_csv(const char* csv_path, const char* out_path, const std::string& choice);

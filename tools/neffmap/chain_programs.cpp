@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,15 @@
 namespace {
 
 bool executable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+// The programs run in the tiles' directories, so a relative name would no longer
+// lead to them.
+std::string absolute(const std::string& path)
+{
+    std::error_code ec;
+    const auto a = std::filesystem::absolute(path, ec);
+    return ec ? path : a.string();
+}
 
 bool all_in(const std::string& dir, ChainPrograms& p, bool build_tree)
 {
@@ -46,7 +56,7 @@ bool on_path(const char* name, std::string& found)
         if (end == std::string::npos) end = dirs.size();
         const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
         if (executable(dir + "/" + name)) {
-            found = dir + "/" + name;
+            found = absolute(dir + "/" + name);
             return true;
         }
         start = end + 1;
@@ -60,7 +70,7 @@ void find_programs(const std::string& dir, ChainPrograms& programs)
 {
     if (!dir.empty()) {
         for (int i = 0; i < 3; ++i) {
-            programs.path[i] = dir + "/" + PROGRAM_NAMES[i];
+            programs.path[i] = absolute(dir + "/" + PROGRAM_NAMES[i]);
             if (!executable(programs.path[i])) {
                 const std::string cause = std::string("--programs: there is no executable ") + PROGRAM_NAMES[i] + " here";
                 fatal(dir.c_str(), cause.c_str());

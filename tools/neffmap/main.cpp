@@ -41,13 +41,13 @@ StepRange parse_steps(const std::string& option, const std::string& text)
         if (s.empty()) return fallback;
         char* end = nullptr;
         const long long v = std::strtoll(s.c_str(), &end, 10);
-        if (*end != '\0' || v < 1) usage_error(option + " takes A:B, 1-based steps, not \"" + text + "\"");
+        if (*end != '\0' || v < 1) usage_error(option + ": takes A:B, 1-based steps, not \"" + text + "\"");
         return v;
     };
-    if (colon == std::string::npos) usage_error(option + " takes A:B, 1-based steps, not \"" + text + "\"");
+    if (colon == std::string::npos) usage_error(option + ": takes A:B, 1-based steps, not \"" + text + "\"");
     r.first = number(text.substr(0, colon), 1);
     r.last = number(text.substr(colon + 1), 0);
-    if (r.last != 0 && r.last < r.first) usage_error(option + " " + text + " ends before it starts");
+    if (r.last != 0 && r.last < r.first) usage_error(option + ": " + text + " ends before it starts");
     return r;
 }
 

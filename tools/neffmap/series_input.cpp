@@ -124,7 +124,7 @@ void read_index_series(const std::string& spec, const StepRange& range, IndexSer
 
     if (csv) {
         static CsvColumn col;
-        read_csv_column(s.path.c_str(), column, col);
+        read_csv_column(s.path.c_str(), column, col, "FILE.csv:NAME or FILE.csv:INDEX");
         take(s, col.values, col.rows, range);
     } else if (nc) {
         read_netcdf_series(column, range, s);
