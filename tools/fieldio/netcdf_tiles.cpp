@@ -52,9 +52,17 @@ PointTile tile_at(const TimeVariable& tv, int32_t capacity, int64_t k)
 void read_tile(const TimeVariable& tv, const Unpacking& u, const char* path, size_t first_step, int32_t steps,
                const PointTile& tile, float* values)
 {
+    // A chunk of a file written step by step usually spans the whole grid; kept in
+    // the chunk cache it would be read whole for every tile. Without a cache an
+    // unfiltered chunk gives up only the tile's part.
+    nc_set_var_chunk_cache(tv.ncid, tv.varid, 0, 0, 0.75f);
     const int32_t block_steps = std::max(1, std::min(steps, int32_t((size_t{1} << 20) / size_t(tile.points))));
+    // Plain floats need no packing undone: read as they are stored, they give the
+    // same values as the general path through double precision.
+    const bool plain = tv.type == NC_FLOAT && u.scale == 1 && u.offset == 0;
     auto* stored = static_cast<double*>(std::malloc(sizeof(double) * size_t(block_steps) * size_t(tile.points)));
     if (!stored) fatal(path, "cannot reserve memory for reading a tile");
+    auto* stored_float = reinterpret_cast<float*>(stored);
     // Dimensions 1 … rank-2 number the lines; the last one holds the columns.
     const int line_dims = tv.rank >= 3 ? tv.rank - 2 : 0;
     for (int32_t t0 = 0; t0 < steps; t0 += block_steps) {
@@ -82,13 +90,22 @@ void read_tile(const TimeVariable& tv, const Unpacking& u, const char* path, siz
                 start[tv.rank - 1] = size_t(tile.first_column);
                 count[tv.rank - 1] = size_t(tile.columns);
             }
-            nc_check(nc_get_vara_double(tv.ncid, tv.varid, start, count, stored), path, "reading a tile");
             const int64_t width = group * tile.columns;
             const int64_t offset = (line - tile.first_line) * tile.columns;
-            for (int32_t s = 0; s < bs; ++s) {
-                const double* from = stored + size_t(s) * size_t(width);
-                float* to = values + size_t(t0 + s) * size_t(tile.points) + size_t(offset);
-                for (int64_t i = 0; i < width; ++i) to[i] = unpack_value(u, from[i]);
+            if (plain) {
+                nc_check(nc_get_vara_float(tv.ncid, tv.varid, start, count, stored_float), path, "reading a tile");
+                for (int32_t s = 0; s < bs; ++s) {
+                    const float* from = stored_float + size_t(s) * size_t(width);
+                    float* to = values + size_t(t0 + s) * size_t(tile.points) + size_t(offset);
+                    for (int64_t i = 0; i < width; ++i) to[i] = is_missing(u, from[i]) ? MISSING_VALUE : from[i] + 0.0f; // -0 becomes +0 as there
+                }
+            } else {
+                nc_check(nc_get_vara_double(tv.ncid, tv.varid, start, count, stored), path, "reading a tile");
+                for (int32_t s = 0; s < bs; ++s) {
+                    const double* from = stored + size_t(s) * size_t(width);
+                    float* to = values + size_t(t0 + s) * size_t(tile.points) + size_t(offset);
+                    for (int64_t i = 0; i < width; ++i) to[i] = unpack_value(u, from[i]);
+                }
             }
             line += group;
         }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <spawn.h>
 #include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -97,29 +98,32 @@ pid_t start_program(const ChainPrograms& programs, Program program, const std::s
 {
     int in[2];
     if (::pipe2(in, O_CLOEXEC) != 0) fatal_errno(PROGRAM_NAMES[program], errno);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const pid_t pid = ::fork();
-    if (pid < 0) fatal_errno(PROGRAM_NAMES[program], errno);
-    if (pid == 0) {
-        // Only async-signal-safe calls between fork and exec.
-        std::signal(SIGPIPE, SIG_DFL);
-        if (::chdir(cwd.c_str()) != 0) ::_exit(127);
-        const int err = ::open(messages, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (err < 0 || null < 0 || ::dup2(in[0], 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
-        const char* path = programs.path[program].c_str();
-        char* const argv[] = {const_cast<char*>(PROGRAM_NAMES[program]), nullptr};
-        ::execv(path, argv);
-        const char* why = std::strerror(errno);
-        (void)!::write(2, "cannot start ", 13);
-        (void)!::write(2, path, std::strlen(path));
-        (void)!::write(2, ": ", 2);
-        (void)!::write(2, why, std::strlen(why));
-        (void)!::write(2, "\n", 1);
-        ::_exit(127);
-    }
+    // posix_spawn rather than fork: the child does not copy this process's page
+    // tables, which hold a whole tile.
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, messages, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    char* const argv[] = {const_cast<char*>(PROGRAM_NAMES[program]), nullptr};
+    pid_t pid = -1;
+    const int err = ::posix_spawn(&pid, programs.path[program].c_str(), &actions, &attr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
     ::close(in[0]);
+    if (err != 0) {
+        ::close(in[1]);
+        const std::string cause = "cannot start " + programs.path[program] + " in " + cwd + ": " + std::strerror(err);
+        fatal(PROGRAM_NAMES[program], cause.c_str());
+    }
     // A few short lines fit the pipe's buffer, so this never waits on the child.
     size_t done = 0;
     while (done < answers.size()) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -174,6 +175,8 @@ void print_summary(const FieldSource& field, const IndexSeries& series, const Po
 int run_neffmap(const RunOptions& opt, const RunPlaces& places)
 {
     const auto start = Clock::now();
+    // A program that dies before reading its answers must not take neffmap with it.
+    std::signal(SIGPIPE, SIG_IGN);
     static FieldSource field;
     field.path = opt.field.c_str();
     open_time_variable(field.path, opt.var.c_str(), field.tv);

@@ -13,11 +13,15 @@ namespace {
 // point missing anywhere carries the marker there.
 void mark_missing_points(float* values, int32_t steps, int32_t points, unsigned char* state)
 {
+    static int32_t missing[MAX_POINTS];
+    for (int32_t i = 0; i < points; ++i) missing[i] = 0;
+    for (int32_t t = 0; t < steps; ++t) {
+        const float* row = values + size_t(t) * size_t(points);
+        for (int32_t i = 0; i < points; ++i) missing[i] += row[i] == MISSING_VALUE;
+    }
     for (int32_t i = 0; i < points; ++i) {
-        int32_t missing = 0;
-        for (int32_t t = 0; t < steps; ++t) missing += values[size_t(t) * size_t(points) + size_t(i)] == MISSING_VALUE;
-        state[i] = missing == 0 ? POINT_PRESENT : missing == steps ? POINT_ABSENT : POINT_GAP;
-        if (missing > 0) values[size_t(points) + size_t(i)] = MISSING_VALUE;
+        state[i] = missing[i] == 0 ? POINT_PRESENT : missing[i] == steps ? POINT_ABSENT : POINT_GAP;
+        if (missing[i] > 0) values[size_t(points) + size_t(i)] = MISSING_VALUE;
     }
 }
 
