@@ -287,6 +287,7 @@ int run_neffmap(const RunOptions& opt, const RunPlaces& places)
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!opt.quiet) print_summary(field, series, res, seconds);
+    release_results(res);
     if (std::fflush(stdout) != 0) fatal_errno("standard output", errno);
     return 0;
 }

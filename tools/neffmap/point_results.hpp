@@ -21,3 +21,4 @@ struct PointResults {
 };
 
 void reserve_results(PointResults& res, int64_t points, const char* path);
+void release_results(PointResults& res);

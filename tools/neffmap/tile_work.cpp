@@ -59,6 +59,15 @@ void reserve_results(PointResults& res, int64_t points, const char* path)
     if (!res.neff || !res.r || !res.lag1 || !res.state) fatal(path, "cannot reserve memory for the results");
 }
 
+void release_results(PointResults& res)
+{
+    std::free(res.neff);
+    std::free(res.r);
+    std::free(res.lag1);
+    std::free(res.state);
+    res = PointResults{};
+}
+
 double series_correlation(const float* x, const float* y, int32_t n)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
