@@ -80,18 +80,23 @@ TEST(LagscanRun, ShortSeriesAndEmptyInputs)
 {
     TempDir dir;
     const std::string old = "previous contents";
-    // N = 0 from an absent input: both files are created, the output stays empty.
-    RunResult r = run_lagscan(dir, "absent\nout0\n");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(file_exists(dir.file("absent")));
-    EXPECT_EQ(read_file(dir.file("out0")), "");
-    // N = 1: no lag, so an existing output keeps what it had; the missing marker
-    // at the only step does not matter.
+    // N = 0 from an empty input, and N = 1: no lag to write, and the output is
+    // emptied rather than left holding an older result (created when absent). The
+    // missing marker at the only step does not matter.
+    write_file(dir.file("empty"), "");
     write_file(dir.file("one"), pair_bytes(1, 0, 0, {MISSING_VALUE, 2}));
     write_file(dir.file("out1"), old);
+    RunResult r = run_lagscan(dir, "empty\nout0\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(file_exists(dir.file("out0")));
+    EXPECT_EQ(read_file(dir.file("out0")), "");
     r = run_lagscan(dir, "one\nout1\n");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_file(dir.file("out1")), old);
+    EXPECT_EQ(read_file(dir.file("out1")), "");
+    write_file(dir.file("out1"), old);
+    r = run_lagscan(dir, "empty\nout1\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("out1")), "");
     // N = 2: one pair, variance divided by 1.
     write_file(dir.file("two"), pair_bytes(1, 0, 0, {1, MISSING_VALUE}) + pair_bytes(2, 0, 0, {3, MISSING_VALUE}));
     write_file(dir.file("out2"), old + old + old);
@@ -101,17 +106,22 @@ TEST(LagscanRun, ShortSeriesAndEmptyInputs)
     EXPECT_EQ(read_file(dir.file("out2")), pair_bytes(1, 0, 0, {-0.25f, MISSING_VALUE}));
 }
 
-TEST(LagscanDialogue, AnswersAreCutToEightyAndTrailingBlanksDropped)
+TEST(LagscanDialogue, NamesOfEightyCharactersAndTrailingBlanksDropped)
 {
     TempDir dir;
     write_file(dir.file("in"), field_bytes({{1}, {2}, {4}}));
     const std::string name80 = std::string(75, 'a') + "b.dat";
-    const std::string answers = "in   \n" + name80 + "IGNORED\n";
+    const std::string answers = "in   \n" + name80 + "      \n";
     const RunResult r = run_lagscan(dir, answers);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, prompts);
     EXPECT_EQ(parse_series(read_file(dir.file(name80))).pairs.size(), 2u);
-    EXPECT_FALSE(file_exists(dir.file(name80 + "IGNORED")));
+
+    // One character more is an error, and nothing is opened or created.
+    const RunResult longer = run_lagscan(dir, "in\n" + name80 + "X\n");
+    EXPECT_EQ(longer.status, 2);
+    EXPECT_NE(longer.err.find("file name longer than 80 characters"), std::string::npos) << longer.err;
+    EXPECT_FALSE(file_exists(dir.file(name80 + "X")));
 
     // Leading blanks belong to the name; a last line without its end of line counts.
     const RunResult lead = run_lagscan(dir, "in\n  spaced out");

@@ -275,7 +275,7 @@ TEST(RecordReading, InputShortenedWhileMappedEndsOnTheFatalPath)
     write_file(path, field_bytes(field));
     EXPECT_EXIT(
         {
-            SeriesFile& f = open_series_file(path);
+            SeriesFile& f = open_input(path);
             RecordHeader h;
             static float row[MAX_POINTS];
             read_record_header(f, h);

@@ -175,6 +175,8 @@ RunResult run_program(const std::string& exe, const std::string& input, const st
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        for (int fd : {in, out, err})
+            if (fd > 2) ::close(fd);
         if (options.file_size_limit >= 0) {
             const rlimit lim{rlim_t(options.file_size_limit), rlim_t(options.file_size_limit)};
             if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) ::_exit(127);
@@ -188,6 +190,7 @@ RunResult run_program(const std::string& exe, const std::string& input, const st
             }
         }
         if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+        for (int fd : options.closed_descriptors) ::close(fd);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(exe.c_str()));
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

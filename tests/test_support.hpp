@@ -71,6 +71,7 @@ struct RunOptions {
     // that cannot drop its privileges ends with UNPRIVILEGED_RUN_FAILED.
     bool unprivileged = false;
     long long file_size_limit = -1; // RLIMIT_FSIZE in bytes; -1 leaves it as it is
+    std::vector<int> closed_descriptors; // standard descriptors the program starts without
 };
 inline constexpr int UNPRIVILEGED_RUN_FAILED = 126;
 
