@@ -166,17 +166,22 @@ TEST(LagscanFiles, OutputFailuresAreNeverReportedAsSuccess)
     EXPECT_EQ(full.status, 2);
     EXPECT_NE(full.err.find("/dev/full"), std::string::npos) << full.err;
 
+    // Root writes through permissions: these runs go as nobody, in a directory
+    // open to it.
     write_file(dir.file("locked"), "old");
-    ::chmod(dir.file("locked").c_str(), 0444);
-    ::chmod(dir.file("in").c_str(), 0444);
-    const RunResult ro = run_lagscan(dir, "in\nlocked\n");
-    if (::geteuid() != 0) { // root writes through permissions
-        EXPECT_EQ(ro.status, 2);
-        EXPECT_NE(ro.err.find("locked"), std::string::npos) << ro.err;
-        EXPECT_EQ(read_file(dir.file("locked")), "old");
-    }
+    ASSERT_EQ(::chmod(dir.file("locked").c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(dir.file("in").c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(dir.path.c_str(), 0777), 0);
+    RunOptions as_nobody;
+    as_nobody.unprivileged = true;
+    const RunResult ro = run_program(lagscan, "in\nlocked\n", dir.path, {}, as_nobody);
+    if (ro.status == UNPRIVILEGED_RUN_FAILED && ro.err.find("cannot drop root privileges") != std::string::npos)
+        GTEST_SKIP() << "running as root and unable to run as nobody: " << ro.err;
+    EXPECT_EQ(ro.status, 2);
+    EXPECT_EQ(ro.err, "lagscan: locked: Permission denied\n");
+    EXPECT_EQ(read_file(dir.file("locked")), "old");
     // A read-only input is read normally.
-    const RunResult ok = run_lagscan(dir, "in\nout\n");
+    const RunResult ok = run_program(lagscan, "in\nout\n", dir.path, {}, as_nobody);
     EXPECT_EQ(ok.status, 0) << ok.err;
     EXPECT_EQ(parse_series(read_file(dir.file("out"))).pairs.size(), 2u);
 }
