@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "reference.hpp"
 #include "run_frame.hpp"
@@ -114,7 +115,7 @@ std::string expected_output(Slot slot, const Pairs& pairs, const Pairs& field_au
     if (slot == LAGSCAN_IN) {
         if (n_pairs < 2) return ""; // no lag: the output is emptied
         const RecordHeader& h = pairs.back().h;
-        const Field aut = reference_autocorrelations(rows_of(pairs, n_pairs), h.w4);
+        const Field aut = plain_autocorrelations(rows_of(pairs, n_pairs), h.w4);
         std::string s;
         for (size_t j = 0; j < aut.size(); ++j) s += pair_bytes(int32_t(j + 1), h.w2, h.w3, aut[j]);
         return s;
@@ -122,8 +123,9 @@ std::string expected_output(Slot slot, const Pairs& pairs, const Pairs& field_au
     if (slot == SIGCUT_IN) {
         if (n_pairs == 0) return pair_bytes(0, 0, 0, {});
         const RecordHeader& h = pairs.back().h;
-        return framed(header_payload(h.w1, h.w2, h.w3, h.w4)) +
-               framed(floats_payload(reference_critical_lags(rows_of(pairs, n_pairs), h.w4)));
+        const TextbookLags lags = textbook_critical_lags(rows_of(pairs, n_pairs), h.w4);
+        for (double gap : lags.closest) EXPECT_GT(gap, 1e-5) << "a value lies too close to its bound to call";
+        return framed(header_payload(h.w1, h.w2, h.w3, h.w4)) + framed(floats_payload(lags.lag));
     }
     const Pairs& series_aut = slot == NSTAR_SERIES_AUT ? pairs : default_series_aut();
     const Pairs& field_aut = slot == NSTAR_FIELD_AUT ? pairs : field_aut_default;
@@ -134,7 +136,8 @@ std::string expected_output(Slot slot, const Pairs& pairs, const Pairs& field_au
     const Field ac2 = rows_of(field_aut, series_aut.size());
     const RecordHeader hd = field_lag.at(0).h;
     const std::vector<float> clag2 = rows_of(field_lag, 1).at(0);
-    const std::vector<float> neff = reference_effective_sizes(r1, ac2, series_lag.at(0).v.at(0), clag2);
+    std::vector<float> neff;
+    for (double v : textbook_effective_sizes(r1, ac2, series_lag.at(0).v.at(0), clag2)) neff.push_back(float(v));
     return framed(header_payload(NEFF_RECORD_TAG, hd.w2, hd.w3, hd.w4)) + framed(floats_payload(neff));
 }
 
@@ -292,7 +295,9 @@ TEST_P(BadInput, EndsNormallyOrOnTheFatalPathAndLeavesInputsAlone)
         EXPECT_EQ(r.err, "");
         const std::string want = expected_output(slot, row.pairs);
         const std::string got = read_file(dir.file(output));
-        EXPECT_TRUE(same_series(want, got));
+        // nstar's values come from the formula in double precision, a few steps
+        // of the last place from the program's single-precision sums.
+        EXPECT_TRUE(same_series(want, got, slot >= NSTAR_SERIES_AUT ? 4 : 0));
     }
     if (row.kind == UNREADABLE) ::chmod(dir.file(row.file_name).c_str(), 0644);
     for (const Input& in : inputs) {
@@ -402,7 +407,16 @@ TEST_P(BadOutput, PartlyWrittenOutputIsReported)
     ASSERT_GT(want.size(), size_t(which().size_limit));
     const std::string got = read_file(dir.file(output));
     EXPECT_EQ(got.size(), size_t(which().size_limit));
-    EXPECT_TRUE(got == want.substr(0, got.size())) << "the part written is the start of the full output";
+    // The part written is the start of the full output; nstar's values (after its
+    // header record and the data record's marker) within a few steps of the last place.
+    const size_t exact = which().slot >= NSTAR_SERIES_AUT ? 28 : got.size();
+    EXPECT_TRUE(got.substr(0, exact) == want.substr(0, exact)) << "the part written is the start of the full output";
+    for (size_t at = exact; at + 4 <= got.size(); at += 4) {
+        float g, w;
+        std::memcpy(&g, got.data() + at, 4);
+        std::memcpy(&w, want.data() + at, 4);
+        ASSERT_LE(ulps_apart(g, w), 4) << "value at byte " << at << ": " << w << " wanted, " << g << " found";
+    }
     expect_unchanged(dir, inputs);
 }
 

@@ -166,15 +166,40 @@ TEST(Chain, SeriesAndFieldThroughAllThreeProgramsMatchTheDefinitions)
     const RunResult r = run_program(nstar, "series.aut\nfield.aut\ns/critic-lags\nf/critic-lags\nneff\n", dir.path);
     ASSERT_EQ(r.status, 0) << r.err;
 
-    const Field series_aut = reference_autocorrelations(series, 1), field_aut = reference_autocorrelations(field, points);
-    const std::vector<float> clag_s = reference_critical_lags(series_aut, 1);
-    const std::vector<float> clag_f = reference_critical_lags(field_aut, points);
+    // Each stage against its expectation from the stage before: lagscan's bytes,
+    // then the critical lags and effective sizes from the formulas in double.
+    const Field series_aut = plain_autocorrelations(series, 1), field_aut = plain_autocorrelations(field, points);
+    std::string series_aut_bytes, field_aut_bytes;
+    for (size_t j = 0; j < series_aut.size(); ++j) {
+        series_aut_bytes += pair_bytes(int32_t(j + 1), 0, 0, series_aut[j]);
+        field_aut_bytes += pair_bytes(int32_t(j + 1), 12, 34, field_aut[j]);
+    }
+    EXPECT_TRUE(same_series(series_aut_bytes, read_file(dir.file("series.aut"))));
+    EXPECT_TRUE(same_series(field_aut_bytes, read_file(dir.file("field.aut"))));
+
+    const TextbookLags clag_s = textbook_critical_lags(series_aut, 1);
+    const TextbookLags clag_f = textbook_critical_lags(field_aut, points);
+    for (double gap : clag_f.closest) ASSERT_GT(gap, 1e-5) << "a lag too close to its bound to call";
+    ASSERT_GT(clag_s.closest[0], 1e-5);
+    EXPECT_EQ(read_file(dir.file("s/critic-lags")), pair_bytes(int32_t(steps - 1), 0, 0, clag_s.lag));
+    EXPECT_EQ(read_file(dir.file("f/critic-lags")), pair_bytes(int32_t(steps - 1), 12, 34, clag_f.lag));
+
     std::vector<float> r1;
     for (const auto& row : series_aut) r1.push_back(row[0]);
-    const std::vector<float> neff = reference_effective_sizes(r1, field_aut, clag_s[0], clag_f);
-    EXPECT_TRUE(same_series(pair_bytes(NEFF_RECORD_TAG, 12, 34, neff), read_file(dir.file("neff"))));
-    EXPECT_GT(clag_s[0], 0.0f) << "the series is smooth enough for a significant lag";
-    EXPECT_EQ(neff[4], MISSING_VALUE);
+    const std::vector<double> neff = textbook_effective_sizes(r1, field_aut, clag_s.lag[0], clag_f.lag);
+    const ParsedSeries got = parse_series(read_file(dir.file("neff")));
+    ASSERT_TRUE(got.ok);
+    ASSERT_EQ(got.pairs.size(), 1u);
+    EXPECT_EQ(std::vector<int32_t>(got.pairs[0].w, got.pairs[0].w + 4),
+              (std::vector<int32_t>{NEFF_RECORD_TAG, 12, 34, points}));
+    ASSERT_EQ(got.pairs[0].values.size(), size_t(points));
+    for (int p = 0; p < points; ++p) { // sums of up to 119 lags in single precision
+        const float v = got.pairs[0].values[size_t(p)];
+        if (std::isnan(neff[size_t(p)])) EXPECT_TRUE(std::isnan(v)) << p << ": the infinite point stays NaN";
+        else EXPECT_NEAR(v, neff[size_t(p)], 1e-5 * std::fabs(neff[size_t(p)])) << p;
+    }
+    EXPECT_GT(clag_s.lag[0], 0.0f) << "the series is smooth enough for a significant lag";
+    EXPECT_EQ(got.pairs[0].values[4], MISSING_VALUE);
 }
 
 TEST(NstarRun, CriticalLagsOfPointsWithoutAutocorrelationsAreRefused)
