@@ -69,15 +69,13 @@ void fatal_errno(const char* file, int err) { fatal(file, std::strerror(err)); }
 namespace {
 
 // With a standard descriptor closed, the next file opened would take its number:
-// with stderr closed, the first input would receive the diagnostics. Each closed
-// one of 0, 1, 2 is filled with /dev/null first (open takes the lowest free number).
+// with stderr closed, a file of the run would receive the diagnostics. Each closed
+// one of 0, 1, 2 is filled with /dev/null, in increasing order, since open takes
+// the lowest free number. Where /dev/null cannot be opened the run goes on as is.
 void fill_closed_standard_descriptors()
 {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        const int null_fd = ::open("/dev/null", O_RDWR);
-        if (null_fd >= 0 && null_fd != fd) ::close(null_fd); // fd was taken meanwhile: nothing to fill
-    }
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) (void)::open("/dev/null", O_RDWR);
 }
 
 // A diagnostic names what the user typed; a very long answer is shown by its start.
