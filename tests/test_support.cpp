@@ -108,7 +108,18 @@ std::string field_bytes(const std::vector<std::vector<float>>& values, int32_t w
 
 bool same_value(float a, float b) { return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b)); }
 
-testing::AssertionResult same_series(const std::string& want, const std::string& got)
+int64_t ulps_apart(float a, float b)
+{
+    // Floats ordered as integers: negative ones mirrored below zero.
+    auto ordered = [](float f) {
+        const int64_t b = int64_t(bits(f) & 0x7fffffffu);
+        return bits(f) >> 31 ? -b : b;
+    };
+    const int64_t d = ordered(a) - ordered(b);
+    return d < 0 ? -d : d;
+}
+
+testing::AssertionResult same_series(const std::string& want, const std::string& got, int max_ulps)
 {
     const ParsedSeries w = parse_series(want), g = parse_series(got);
     if (!w.ok || !g.ok) return testing::AssertionFailure() << "not a well-framed series";
@@ -118,7 +129,8 @@ testing::AssertionResult same_series(const std::string& want, const std::string&
         const ParsedPair &a = w.pairs[t], &b = g.pairs[t];
         if (std::memcmp(a.w, b.w, sizeof a.w) != 0) return testing::AssertionFailure() << "header of pair " << t + 1;
         for (size_t p = 0; p < a.values.size(); ++p)
-            if (!same_value(a.values[p], b.values[p]))
+            if (!same_value(a.values[p], b.values[p]) &&
+                (std::isnan(a.values[p]) || std::isnan(b.values[p]) || ulps_apart(a.values[p], b.values[p]) > max_ulps))
                 return testing::AssertionFailure() << "pair " << t + 1 << " value " << p + 1 << ": " << bits(a.values[p])
                                                    << " wanted, " << bits(b.values[p]) << " found";
     }
@@ -175,6 +187,8 @@ RunResult run_program(const std::string& exe, const std::string& input, const st
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        for (int fd : {in, out, err})
+            if (fd > 2) ::close(fd);
         if (options.file_size_limit >= 0) {
             const rlimit lim{rlim_t(options.file_size_limit), rlim_t(options.file_size_limit)};
             if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) ::_exit(127);
@@ -188,6 +202,7 @@ RunResult run_program(const std::string& exe, const std::string& input, const st
             }
         }
         if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+        for (int fd : options.closed_descriptors) ::close(fd);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(exe.c_str()));
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
