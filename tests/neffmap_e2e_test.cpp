@@ -22,7 +22,9 @@ RunResult run_neffmap(const TempDir& dir, std::vector<std::string> args)
     // whether one is left behind.
     std::filesystem::create_directories(dir.file("tmp"));
     args.insert(args.begin(), {"TMPDIR=" + dir.file("tmp"), neffmap});
-    return run_program("/usr/bin/env", "", dir.path, args, {.timeout_seconds = 60});
+    RunOptions options;
+    options.timeout_seconds = 60;
+    return run_program("/usr/bin/env", "", dir.path, args, options);
 }
 
 void generate(const TempDir& dir, std::vector<std::string> args)
