@@ -7,13 +7,15 @@
 
 namespace {
 
+namespace bp = boost::math::policies;
+
 // A tool must never die of an exception thrown deep in a distribution: errors come
-// back as NaN or infinity and the point is simply not tested.
-using NoThrow = boost::math::policies::policy<boost::math::policies::domain_error<boost::math::policies::errno_on_error>,
-                                              boost::math::policies::pole_error<boost::math::policies::errno_on_error>,
-                                              boost::math::policies::overflow_error<boost::math::policies::errno_on_error>,
-                                              boost::math::policies::evaluation_error<boost::math::policies::errno_on_error>,
-                                              boost::math::policies::rounding_error<boost::math::policies::errno_on_error>>;
+// back as NaN or infinity and the point is simply not tested. Double precision
+// inside (no promotion to long double) is ample for a p-value and several times
+// faster over a map of ten thousand points.
+using Policy = bp::policy<bp::domain_error<bp::errno_on_error>, bp::pole_error<bp::errno_on_error>,
+                          bp::overflow_error<bp::errno_on_error>, bp::evaluation_error<bp::errno_on_error>,
+                          bp::rounding_error<bp::errno_on_error>, bp::promote_double<false>>;
 
 } // namespace
 
@@ -47,7 +49,7 @@ double two_sided_p(double r, double dof)
     if (a == 1.0) return 0.0;
     // (1 - a)(1 + a) keeps the digits that 1 - a^2 loses when r is near 1.
     const double t = a * std::sqrt(dof / ((1.0 - a) * (1.0 + a)));
-    const boost::math::students_t_distribution<double, NoThrow> dist(dof);
+    const boost::math::students_t_distribution<double, Policy> dist(dof);
     return 2.0 * boost::math::cdf(boost::math::complement(dist, t));
 }
 

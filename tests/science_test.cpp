@@ -1,0 +1,155 @@
+// Science with fixed seeds: AR(1) points against AR(1) series (both with lag-1
+// autocorrelation 0.6, independent) through lagscan, sigcut and nstar as a user
+// runs them, then the significance test on what the programs wrote.
+//
+// Each experiment pairs several series with one field, so that the rates average
+// over series realisations as well as points: at short lengths one series' sample
+// autocorrelation moves the rate of a whole map.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "ar1_chain.hpp"
+#include "significance.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+constexpr double coefficient = 0.6;
+constexpr double alpha = 0.05;
+constexpr double q = 0.10;
+
+struct Experiment {
+    TempDir dir;
+    FieldValues field;
+    FieldRun field_run;
+    std::vector<std::vector<float>> series;
+    std::vector<std::vector<PairP>> maps; // maps[s][p]: series s against point p
+};
+
+// `planted` points at the start of the field follow series 0 at r = 0.5; for every
+// other series they are null points like the rest.
+std::unique_ptr<Experiment> run_experiment(int32_t steps, int32_t series_count, int32_t points, int32_t planted,
+                                           uint64_t seed)
+{
+    auto e = std::make_unique<Experiment>();
+    NormalStream normal(seed);
+    e->field = ar1_field(normal, coefficient, steps, points);
+    for (int32_t s = 0; s < series_count; ++s) {
+        e->series.emplace_back(size_t(steps));
+        ar1_series(normal, coefficient, steps, e->series.back().data());
+    }
+    if (planted > 0) plant_region(normal, e->field, e->series[0].data(), 0.5, coefficient, 0, planted);
+
+    std::string error;
+    if (!run_field(e->dir.path, e->field, e->field_run, error)) {
+        ADD_FAILURE() << error;
+        return nullptr;
+    }
+    for (int32_t s = 0; s < series_count; ++s) {
+        SeriesRun run;
+        if (!run_series(e->field_run, "series" + std::to_string(s), e->series[size_t(s)].data(), steps, run, error)) {
+            ADD_FAILURE() << error;
+            return nullptr;
+        }
+        e->maps.push_back(pair_p_values(e->field, e->field_run, e->series[size_t(s)].data(), run));
+    }
+    return e;
+}
+
+// All null pairs of the experiment: every map but the planted one's.
+std::vector<PairP> null_pairs(const Experiment& e, size_t first_map)
+{
+    std::vector<PairP> all;
+    for (size_t s = first_map; s < e.maps.size(); ++s) all.insert(all.end(), e.maps[s].begin(), e.maps[s].end());
+    return all;
+}
+
+void report(const char* what, int32_t steps, const std::vector<PairP>& pairs)
+{
+    std::printf("%s, %d steps, %zu pairs: with N %.1f %%, chain %.1f %%, lag1 %.1f %%, min %.1f %%\n", what, steps,
+                pairs.size(), 100 * share_below(pairs, &PairP::with_n, alpha),
+                100 * share_below(pairs, &PairP::chain, alpha), 100 * share_below(pairs, &PairP::lag1, alpha),
+                100 * share_below(pairs, &PairP::min, alpha));
+}
+
+// The one experiment at 240 steps that several tests read: 20 series, 4000 points,
+// the first 200 planted for series 0.
+class Science240 : public testing::Test {
+protected:
+    static constexpr int32_t steps = 240, points = 4000, planted = 200;
+    static void SetUpTestSuite() { experiment = run_experiment(steps, 20, points, planted, 240240).release(); }
+    static void TearDownTestSuite()
+    {
+        delete experiment;
+        experiment = nullptr;
+    }
+    void SetUp() override { ASSERT_NE(experiment, nullptr) << "the chain did not run"; }
+    static Experiment* experiment;
+};
+Experiment* Science240::experiment = nullptr;
+
+} // namespace
+
+TEST_F(Science240, NullRateWithTheChainsNeffIsFivePercent)
+{
+    const std::vector<PairP> null = null_pairs(*experiment, 1);
+    report("null", steps, null);
+    // The data must be persistent enough that ignoring it shows: with N the rate
+    // is about three times alpha.
+    EXPECT_GT(share_below(null, &PairP::with_n, alpha), 0.10);
+    EXPECT_NEAR(share_below(null, &PairP::chain, alpha), 0.05, 0.015);
+}
+
+TEST_F(Science240, FdrFlagsAtMostAboutQOfNullMaps)
+{
+    // Each null series' map cut into four maps of 1000 points: 76 maps.
+    const size_t cut = 4, size = size_t(points) / cut;
+    int flagged = 0, maps = 0;
+    for (size_t s = 1; s < experiment->maps.size(); ++s)
+        for (size_t c = 0; c < cut; ++c) {
+            std::vector<double> p;
+            for (size_t i = c * size; i < (c + 1) * size; ++i) p.push_back(experiment->maps[s][i].min);
+            const double threshold = fdr_threshold(p.data(), int64_t(p.size()), q);
+            bool any = false;
+            for (double v : p) any = any || v <= threshold;
+            flagged += any ? 1 : 0;
+            ++maps;
+        }
+    std::printf("FDR at q = %.2f flagged a point in %d of %d null maps\n", q, flagged, maps);
+    EXPECT_LE(double(flagged) / maps, 1.5 * q);
+}
+
+TEST_F(Science240, PlantedRegionIsFoundAfterFdr)
+{
+    const std::vector<PairP>& map = experiment->maps[0];
+    std::vector<double> p;
+    for (const PairP& pair : map) p.push_back(pair.min);
+    const double threshold = fdr_threshold(p.data(), int64_t(p.size()), q);
+    ASSERT_FALSE(std::isnan(threshold));
+    int inside = 0, outside = 0;
+    for (int32_t i = 0; i < points; ++i)
+        if (p[size_t(i)] <= threshold) ++(i < planted ? inside : outside);
+    std::printf("FDR threshold %.3g: %d of %d planted points, %d others\n", threshold, inside, planted, outside);
+    EXPECT_GE(inside, 0.9 * planted);
+    // The false share among the discoveries stays near q.
+    EXPECT_LE(double(outside) / double(inside + outside), 2 * q);
+}
+
+TEST(ShortSeries, DefaultMethodKeepsFivePercentFromTwentySteps)
+{
+    for (int32_t steps : {20, 40}) {
+        const auto e = run_experiment(steps, 20, 2000, 0, uint64_t(1000 + steps));
+        ASSERT_NE(e, nullptr);
+        const std::vector<PairP> null = null_pairs(*e, 0);
+        report("null", steps, null);
+        EXPECT_NEAR(share_below(null, &PairP::min, alpha), 0.05, 0.015) << steps << " steps";
+    }
+}
+
+TEST_F(Science240, DefaultMethodKeepsFivePercent)
+{
+    EXPECT_NEAR(share_below(null_pairs(*experiment, 1), &PairP::min, alpha), 0.05, 0.015);
+}
