@@ -4,6 +4,8 @@
 //
 // Everything is in double precision. NaN stands for "not tested": every function
 // passes it on rather than inventing a value, so a missing point stays missing.
+// The record files' missing-value marker is an ordinary finite number here: the
+// caller turns a missing point into NaN (or leaves it out) before calling.
 #pragma once
 
 #include <cstdint>
