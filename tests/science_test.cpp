@@ -123,9 +123,13 @@ TEST(Science, NullMapsAt240Steps)
 
 TEST(Science, PlantedRegionIsFoundAfterFdr)
 {
-    const int32_t points = 4000, planted = 200;
-    const auto e = run_experiment(240, 1, points, planted, 515151);
+    const int32_t steps = 240, points = 4000, planted = 200;
+    const auto e = run_experiment(steps, 1, points, planted, 515151);
     ASSERT_NE(e, nullptr);
+    double mean_r = 0;
+    for (int32_t i = 0; i < planted; ++i)
+        mean_r += pearson_r(e->series[0].data(), &e->field.values[size_t(i) * steps], steps) / planted;
+    EXPECT_NEAR(mean_r, 0.5, 0.05);
     std::vector<double> p;
     for (const PairP& pair : e->maps[0]) p.push_back(pair.min);
     const double threshold = fdr_threshold(p.data(), int64_t(p.size()), q);
@@ -133,7 +137,8 @@ TEST(Science, PlantedRegionIsFoundAfterFdr)
     int inside = 0, outside = 0;
     for (int32_t i = 0; i < points; ++i)
         if (p[size_t(i)] <= threshold) ++(i < planted ? inside : outside);
-    std::printf("FDR threshold %.3g: %d of %d planted points, %d others\n", threshold, inside, planted, outside);
+    std::printf("FDR threshold %.3g: %d of %d planted points (mean r %.3f), %d others\n", threshold, inside, planted,
+                mean_r, outside);
     EXPECT_GE(inside, 0.9 * planted);
     // The false share among the discoveries stays near q.
     EXPECT_LE(double(outside) / double(inside + outside), 2 * q);
