@@ -29,13 +29,14 @@ double neff_for_test(NeffMethod method, double neff_chain, double neff_lag1);
 double test_dof(double neff, int32_t n);
 
 // Two-sided p of t = r sqrt(dof / (1 - r^2)) under Student's t with real-valued
-// dof (boost::math::students_t). NaN when dof <= 0 or not finite, or r is NaN;
-// 0 when |r| == 1.
+// dof (boost::math::students_t). NaN when dof <= 0 or not finite, or r is NaN
+// or outside [-1, 1]; 0 when |r| == 1.
 double two_sided_p(double r, double dof);
 
 // Benjamini-Hochberg threshold over the count p-values (NaN entries are not
 // tested and do not count in m): the largest sorted p_(i) <= (i/m) q, or NaN
-// when none qualifies (so "p <= threshold" is false for every p).
+// when none qualifies (so "p <= threshold" is false for every p). The line is
+// computed as i q / m. NaN also when nothing is tested or q is not above 0.
 double fdr_threshold(const double* p, int64_t count, double q);
 
 // The method's name as the tools print and store it ("chain", "lag1", "min"),
