@@ -86,7 +86,8 @@ TEST(FieldtoolMap, CellsBarAndGreyForMissing)
 {
     // 2 columns x 2 rows: row 0 = {0, MISSING}, row 1 = {NaN, 1}.
     const float v[4] = {0.0f, MISSING_VALUE, NAN, 1.0f};
-    const MapLayout m = plan_map(2, 2);
+    MapStyle style;
+    const MapLayout m = plan_map(2, 2, style);
     EXPECT_EQ(m.cell, 64);
     EXPECT_GE(m.bar_w, 256);
     std::vector<unsigned char> rgb(size_t(m.width) * size_t(m.height) * 3);
@@ -97,7 +98,7 @@ TEST(FieldtoolMap, CellsBarAndGreyForMissing)
     auto same = [](Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; };
     auto centre = [&](int col, int screen_row) { return at(m.map_x + col * m.cell + m.cell / 2, m.map_y + screen_row * m.cell + m.cell / 2); };
 
-    draw_map(v, 2, 2, false, m, rgb.data());
+    draw_map(v, 2, 2, style, m, rgb.data());
     EXPECT_TRUE(same(centre(0, 1), ramp_colour(0))) << "row 0 is drawn at the bottom";
     EXPECT_TRUE(same(centre(1, 1), MISSING_GREY));
     EXPECT_TRUE(same(centre(0, 0), MISSING_GREY)) << "NaN is grey too";
@@ -109,7 +110,8 @@ TEST(FieldtoolMap, CellsBarAndGreyForMissing)
         for (int x = 0; x < m.width; ++x) ink += same(at(x, y), INK);
     EXPECT_GT(ink, 20) << "the range is written under the bar";
 
-    draw_map(v, 2, 2, true, m, rgb.data());
+    style.row0_on_top = true;
+    draw_map(v, 2, 2, style, m, rgb.data());
     EXPECT_TRUE(same(centre(0, 0), ramp_colour(0))) << "row 0 on top when asked";
     for (int i = 0; i <= 20; ++i) EXPECT_FALSE(same(ramp_colour(i / 20.0), MISSING_GREY));
 }
