@@ -9,7 +9,10 @@
 
 namespace {
 
-constexpr int LABEL_GAP = 12; // pixels kept clear between neighbouring labels
+// Pixels kept clear between neighbouring labels: more between labels stacked on
+// a vertical edge, where a tight column of them reads as a table.
+constexpr int LABEL_GAP = 12;
+constexpr int STACKED_LABEL_GAP = 40;
 
 // Steps that read as round degrees; plain axes take 1, 2, 5 × 10^k.
 constexpr double DEGREE_STEPS[] = {0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 45, 60, 90};
@@ -66,7 +69,7 @@ bool labels_fit(const AxisTicks& t, int cell_px, bool horizontal, int scale)
 {
     for (int i = 0; i + 1 < t.count; ++i) {
         const double apart = std::fabs(t.cell[i + 1] - t.cell[i]) * cell_px;
-        double needed = GLYPH_HEIGHT * scale + LABEL_GAP;
+        double needed = GLYPH_HEIGHT * scale + STACKED_LABEL_GAP;
         if (horizontal) {
             const int wider = std::max(glyph_count(t.text[i]), glyph_count(t.text[i + 1]));
             needed = wider * GLYPH_ADVANCE * scale + LABEL_GAP;
