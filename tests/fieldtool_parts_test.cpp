@@ -379,6 +379,26 @@ TEST(FieldtoolMapTicks, RoundLatitudesAndLongitudesAtTheirCells)
     EXPECT_STREQ(t, "2.5");
 }
 
+TEST(FieldtoolMapTicks, TickMarksFollowTheDrawnRowOrder)
+{
+    // Latitudes 0, 3, 9: a tick at 5 lies a third of the way from row 1 to row 2.
+    const double lat[] = {0, 3, 9};
+    MapStyle style;
+    style.row_coordinates = lat;
+    for (const bool top : {false, true}) {
+        style.row0_on_top = top;
+        const Drawn d = draw({1, 2, 3}, 1, 3, style);
+        ASSERT_EQ(d.m.row_ticks.count, 2);
+        EXPECT_STREQ(d.m.row_ticks.text[1], "5N");
+        const double f = 1 + 2.0 / 6, screen = top ? f : 2 - f;
+        const int y = d.m.map_y + int(std::floor((screen + 0.5) * d.m.cell));
+        const int x = d.m.map_x - 3; // on the tick mark, left of the frame
+        EXPECT_TRUE(same(d.at(x, y), INK)) << "row 0 on top: " << top;
+        EXPECT_FALSE(same(d.at(x, y - 3), INK));
+        EXPECT_FALSE(same(d.at(x, y + 3), INK));
+    }
+}
+
 TEST(FieldtoolFont, EveryPrintableCharacterHasItsOwnGlyph)
 {
     auto rows_of = [](char c) {
