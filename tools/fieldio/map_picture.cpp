@@ -134,21 +134,20 @@ Rgb value_colour(float v, const ColourRange& r)
     return diverging_colour(s);
 }
 
-// A round dot of `core` pixels across with a one-pixel rim, centred on (cx, cy)
-// (a half-pixel centre when core is even), kept inside the grid's rectangle.
+// A dot of core × core pixels (round from 5 pixels up, square below, where a disc
+// is too ragged to read) with a one-pixel rim, as near (cx, cy) as whole pixels
+// allow, kept inside the grid's rectangle.
 void draw_dot(const Canvas& c, double cx, double cy, int core, const MapLayout& m)
 {
-    const double r_core = core / 2.0, r_rim = r_core + 1;
-    const int x0 = int(std::floor(cx - r_rim)), x1 = int(std::ceil(cx + r_rim));
-    const int y0 = int(std::floor(cy - r_rim)), y1 = int(std::ceil(cy + r_rim));
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) {
+    const int left = int(std::floor(cx - core / 2.0 + 0.5)), top = int(std::floor(cy - core / 2.0 + 0.5));
+    const double mid_x = left + core / 2.0, mid_y = top + core / 2.0, radius = core / 2.0;
+    for (int y = top - 1; y <= top + core; ++y)
+        for (int x = left - 1; x <= left + core; ++x) {
             if (x < m.map_x || x >= m.map_x + m.map_w || y < m.map_y || y >= m.map_y + m.map_h) continue;
-            const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
-            // Small dots are squares: a disc of 2 or 3 pixels is too ragged to read.
+            const double dx = x + 0.5 - mid_x, dy = y + 0.5 - mid_y;
             const double d = core < 5 ? std::max(std::fabs(dx), std::fabs(dy)) : std::sqrt(dx * dx + dy * dy);
-            if (d <= r_core) put_pixel(c, x, y, DOT);
-            else if (d <= r_rim) put_pixel(c, x, y, DOT_RIM);
+            if (d < radius) put_pixel(c, x, y, DOT);
+            else if (d < radius + 1) put_pixel(c, x, y, DOT_RIM);
         }
 }
 

@@ -46,13 +46,15 @@ struct MapLayout {
     int width = 0, height = 0;
 };
 
-// The largest grid drawn: cells shrink to 1 pixel at 512 columns or rows, so this
-// bounds the picture to about 16000 pixels a side.
-inline constexpr int32_t MAX_MAP_SIDE = 16000;
+// The largest grid drawn. Cells shrink to 1 pixel from 512 columns or rows up,
+// so these bound the picture (8192 pixels a side, 24 MB of pixels at most).
+inline constexpr int32_t MAX_MAP_SIDE = 8192;
+inline constexpr int64_t MAX_MAP_CELLS = int64_t(1) << 23;
 
 // Cells are 512 / max(columns, rows) pixels, at least 1 and at most 64; the bar
 // is as wide as the grid but at least 256 pixels, so its labels fit. The picture
-// widens to fit the title. columns and rows are 1 … MAX_MAP_SIDE.
+// widens to fit the title. columns and rows are 1 … MAX_MAP_SIDE, their product
+// at most MAX_MAP_CELLS.
 MapLayout plan_map(int32_t columns, int32_t rows, const MapStyle& style);
 
 // Draws values (row-major, row 0 first) into rgb (layout.width × layout.height × 3

@@ -66,9 +66,11 @@ void write_record_png(const char* record_path, const char* png_path, const PngOp
 
 void write_map_png(const char* png_path, const float* values, int32_t columns, int32_t rows, const MapStyle& style)
 {
-    if (columns < 1 || rows < 1 || columns > MAX_MAP_SIDE || rows > MAX_MAP_SIDE) {
+    if (columns < 1 || rows < 1 || columns > MAX_MAP_SIDE || rows > MAX_MAP_SIDE ||
+        int64_t(columns) * rows > MAX_MAP_CELLS) {
         const std::string cause = "a grid of " + std::to_string(rows) + " rows × " + std::to_string(columns) +
-                                  " columns cannot be drawn (1 … " + std::to_string(MAX_MAP_SIDE) + " each)";
+                                  " columns cannot be drawn (1 … " + std::to_string(MAX_MAP_SIDE) + " each, at most " +
+                                  std::to_string(MAX_MAP_CELLS) + " cells)";
         fatal(png_path, cause.c_str());
     }
     if (style.fixed_range && !(style.lo < style.hi && std::isfinite(style.lo) && std::isfinite(style.hi)))
