@@ -359,6 +359,10 @@ TEST(FieldtoolMapTicks, RoundLatitudesAndLongitudesAtTheirCells)
     EXPECT_EQ(choose_ticks(flat, 3, AxisKind::latitude, 64, false, 2).count, 0);
     EXPECT_EQ(choose_ticks(gap, 3, AxisKind::plain, 64, true, 2).count, 0);
     EXPECT_EQ(choose_ticks(lat.data(), 1, AxisKind::latitude, 64, false, 2).count, 0);
+    const double huge[] = {-1.5e308, 1.5e308}, far[] = {1e20, 1e20 + 65536};
+    EXPECT_EQ(choose_ticks(huge, 2, AxisKind::plain, 64, true, 2).count, 0);
+    const AxisTicks ft = choose_ticks(far, 2, AxisKind::plain, 256, true, 1); // ends, not hangs
+    EXPECT_LE(ft.count, MAX_TICKS);
 
     // Plain coordinates take 1, 2, 5 steps.
     const double depth[] = {0.5, 1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5};

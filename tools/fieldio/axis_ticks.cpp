@@ -36,15 +36,16 @@ AxisTicks ticks_at_step(const double* c, int32_t n, AxisKind kind, double first,
     AxisTicks t;
     const double lo = first < last ? first : last, hi = first < last ? last : first;
     const double k0 = std::ceil(lo / step - 1e-9), k1 = std::floor(hi / step + 1e-9);
-    if (k1 - k0 + 1 > MAX_TICKS) {
+    if (!(k1 - k0 + 1 <= MAX_TICKS)) {
         t.count = -1; // too many: the caller tries a larger step
         return t;
     }
+    // Counted in whole steps from k0: far from 0, k0 + 1 may round back to k0.
     double wanted[MAX_TICKS];
-    int wanted_count = 0;
-    for (double k = k0; k <= k1; ++k) {
-        const double v = k * step;
-        wanted[wanted_count++] = std::fabs(v) < step * 1e-9 ? 0.0 : v;
+    const int wanted_count = k1 < k0 ? 0 : int(k1 - k0) + 1;
+    for (int w = 0; w < wanted_count; ++w) {
+        const double v = (k0 + w) * step;
+        wanted[w] = std::fabs(v) < step * 1e-9 ? 0.0 : v;
     }
     bool placed[MAX_TICKS] = {};
     double a = first;
@@ -110,6 +111,7 @@ AxisTicks choose_ticks(const double* c, int32_t n, AxisKind kind, int cell_px, b
         last += d;
     }
     const double span = std::fabs(last - c[0]);
+    if (!std::isfinite(span)) return {};
 
     // Round steps from small to large; the first whose labels fit wins.
     double steps[40];
