@@ -399,8 +399,6 @@ TEST(FieldtoolPngRun, DivergingScaleFixedRangeAndCoordinateLabels)
     EXPECT_EQ(minus, (Px{plus.b, plus.g, plus.r})) << "-0.5 and 0.5 mirror each other";
     EXPECT_GT(minus.b, minus.r + 50) << "below 0 is blue";
     EXPECT_GT(one.r, one.b + 80) << "the top of the range is red";
-    EXPECT_NE(one, plus);
-    EXPECT_EQ(cell_px(pic, 0, 1), (Px{cell_px(pic, 1, 1).b, cell_px(pic, 1, 1).g, cell_px(pic, 1, 1).r}));
 
     pic = png({"--diverging", "--range", "-0.5:0.5"});
     ASSERT_TRUE(pic.ok);

@@ -47,7 +47,8 @@ data come in, and shows what a record file holds.
       their attributes, are copied; otherwise the shape is W3 rows (y) × W2
       columns (x) when W2 × W3 = W4, else one dimension (point). MISSING_VALUE
       becomes the _FillValue, netCDF's default float fill (9.96921e+36).
-  png FILE OUT.png [--record K] [--flip | --like NC VAR] [--range LO:HI] [--diverging]
+  png FILE OUT.png [--record K] [--flip | --like NC VAR] [--range LO:HI]
+                   [--diverging]
       Record pair K (default 1) as a colour map of its W3 rows × W2 columns (W2 ×
       W3 must equal W4), with a colour bar and its range below; MISSING_VALUE and
       NaN are grey. North is up when the file's row 0 is the southernmost row,
