@@ -40,3 +40,14 @@ bool coordinate_decreases(int ncid, int dimid, const char* path);
 // "0 … 330 days since 2000-01-01", or "" when the dimension has no numeric
 // coordinate variable.
 std::string time_span(int ncid, int dimid, size_t first, size_t count);
+
+// The n values of the 1-D coordinate variable of dimension `dim`. False, leaving
+// out untouched, when there is none, it is not numeric or its length is not n.
+bool read_coordinate(int ncid, int dimid, const char* path, double* out, size_t n);
+
+enum class Geography { other, latitude, longitude };
+
+// Whether the coordinate variable of dimension `dim` holds latitudes or
+// longitudes, by its units (degrees_north, degrees_east and their variants) or
+// standard_name.
+Geography coordinate_geography(int ncid, int dimid);

@@ -57,9 +57,10 @@ void write_map_netcdf(const char* path, const FieldSource& field, const PointRes
 
 bool grid_is_drawable(const FieldSource& field) { return field.tv.rank <= 3; }
 
-void write_map_png(const char* path, const FieldSource& field, const PointResults& res)
+void draw_result_png(const char* path, const FieldSource& field, const PointResults& res)
 {
     const TimeVariable& tv = field.tv;
-    const bool top = tv.rank == 3 && coordinate_decreases(tv.ncid, tv.dimids[1], field.path);
-    write_values_png(res.neff, tv.columns, tv.rows, top, path);
+    MapStyle style;
+    style.row0_on_top = tv.rank == 3 && coordinate_decreases(tv.ncid, tv.dimids[1], field.path);
+    write_map_png(path, res.neff, tv.columns, tv.rows, style);
 }

@@ -21,4 +21,4 @@ void write_map_netcdf(const char* path, const FieldSource& field, const PointRes
 bool grid_is_drawable(const FieldSource& field);
 
 // The neff map as a picture, north up when the row coordinate decreases.
-void write_map_png(const char* path, const FieldSource& field, const PointResults& res);
+void draw_result_png(const char* path, const FieldSource& field, const PointResults& res);

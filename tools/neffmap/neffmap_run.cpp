@@ -280,7 +280,7 @@ int run_neffmap(const RunOptions& opt, const RunPlaces& places)
     d.field_steps = range_text(field.first_step, field.steps, int64_t(field.tv.sizes[0]));
     d.series_steps = range_text(series.first_step, series.steps, series.steps_in_file);
     write_map_netcdf(places.out_partial.c_str(), field, res, d);
-    if (!opt.png.empty()) write_map_png(places.png_partial.c_str(), field, res);
+    if (!opt.png.empty()) draw_result_png(places.png_partial.c_str(), field, res);
     put_in_place(places.out_partial, opt.out);
     if (!opt.png.empty()) put_in_place(places.png_partial, opt.png);
     nc_close(field.tv.ncid);
