@@ -1,11 +1,9 @@
-// The pieces of neffmap that decide which points go where and what r is.
+// How neffmap cuts a grid of any shape into tiles.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <vector>
 
 #include "netcdf_tiles.hpp"
-#include "tile_work.hpp"
 
 namespace {
 
@@ -44,25 +42,6 @@ TEST(NeffmapTiles, CoverEveryPointOnceInOrder)
     // 73 rows of 144 points: 69 rows fit in a tile, so two tiles.
     EXPECT_EQ(tile_count(grid({12, 73, 144}), 10000), 2);
     EXPECT_EQ(tile_at(grid({12, 73, 144}), 10000, 1).first_line, 69);
-}
-
-TEST(NeffmapCorrelation, AffineCopiesConstantsAndKnownValues)
-{
-    const float x[] = {1.5f, -2.0f, 0.25f, 3.0f, 7.0f, -1.0f};
-    float up[6], down[6], flat[6];
-    for (int t = 0; t < 6; ++t) {
-        up[t] = 2 * x[t] + 1;
-        down[t] = -0.5f * x[t] + 3;
-        flat[t] = 4;
-    }
-    EXPECT_EQ(series_correlation(x, up, 6), 1.0);
-    EXPECT_EQ(series_correlation(x, down, 6), -1.0);
-    EXPECT_TRUE(std::isnan(series_correlation(x, flat, 6)));
-    EXPECT_TRUE(std::isnan(series_correlation(x, up, 1)));
-    const float y[] = {1, 2, 3, 4}, z[] = {1, 3, 2, 4};
-    EXPECT_DOUBLE_EQ(series_correlation(y, z, 4), 0.8); // sxy 4, sxx = syy = 5
-    float inf[6] = {1, 2, 3, INFINITY, 5, 6};
-    EXPECT_TRUE(std::isnan(series_correlation(x, inf, 6)));
 }
 
 } // namespace

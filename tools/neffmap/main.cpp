@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -17,15 +18,22 @@
 
 namespace {
 
-const char* const DESCRIPTION = R"(Computes, for every point of FIELD's variable VAR, the effective sample size of
-its correlation with the series SERIES, by running lagscan, sigcut and nstar on
-tiles of at most 10000 points, and writes it as the variable neff of OUT.nc on
-VAR's grid.
+const char* const DESCRIPTION = R"(Tests, at every point of FIELD's variable VAR, the correlation r with the
+series SERIES against Student's t with an effective sample size, and writes OUT.nc
+on VAR's grid: r, neff (nstar's value, from lagscan, sigcut and nstar run on
+tiles of at most 10000 points), neff_lag1 (N(1 - a1 b1)/(1 + a1 b1) from the
+lag-1 autocorrelations lagscan wrote), dof (min(neff, N) - 2 of the chosen
+method: the test never credits more samples than steps), p (two-sided), and the
+masks sig_local (p < alpha) and sig_fdr (Benjamini-Hochberg at q).
 
 VAR has time as its first dimension; the dimensions after it are the grid.
 SERIES is FILE.csv[:COLUMN] (a header name or a 1-based index), FILE.nc:VAR (a
 1-D variable along time) or a record file of one point per pair. A point with a
-fill value or NaN at any selected step is missing in the output.)";
+fill value or NaN at any selected step is missing in the output.
+
+--neff min (the default) tests with the smaller of the chain's and the lag-1
+value, which keeps the false-positive rate near alpha from 20 steps up; with
+fewer than about 50 steps the chain's critical-lag search rarely finds a lag.)";
 
 [[noreturn]] void usage_error(const std::string& what)
 {
@@ -49,6 +57,21 @@ StepRange parse_steps(const std::string& option, const std::string& text)
     r.last = number(text.substr(colon + 1), 0);
     if (r.last != 0 && r.last < r.first) usage_error(option + ": " + text + " ends before it starts");
     return r;
+}
+
+void parse_range(const std::string& text, RunOptions& opt)
+{
+    const size_t colon = text.find(':', 1);
+    char* end1 = nullptr;
+    char* end2 = nullptr;
+    const std::string lo = colon == std::string::npos ? text : text.substr(0, colon);
+    const std::string hi = colon == std::string::npos ? "" : text.substr(colon + 1);
+    opt.range_lo = std::strtod(lo.c_str(), &end1);
+    opt.range_hi = std::strtod(hi.c_str(), &end2);
+    if (colon == std::string::npos || lo.empty() || hi.empty() || *end1 != '\0' || *end2 != '\0' ||
+        !(opt.range_lo < opt.range_hi) || !std::isfinite(opt.range_lo) || !std::isfinite(opt.range_hi))
+        usage_error("--range: needs LO:HI, two numbers with LO below HI, not \"" + text + "\"");
+    opt.fixed_range = true;
 }
 
 std::string history_line(int argc, char** argv)
@@ -86,7 +109,7 @@ int main(int argc, char** argv)
     RunOptions opt;
     const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
     opt.jobs = cpus > 0 ? int(cpus) : 1;
-    std::string field_steps, series_steps;
+    std::string field_steps, series_steps, method = "min", png_var = "r", range;
 
     CLI::App app{DESCRIPTION, "neffmap"};
     app.add_option("FIELD", opt.field, "NetCDF file of the field")->required();
@@ -101,6 +124,15 @@ int main(int argc, char** argv)
     app.add_option("--programs", opt.programs, "directory of lagscan, sigcut and nstar (default: beside neffmap, "
                                                "its build tree, then PATH)");
     app.add_flag("--quiet", opt.quiet, "no progress line and no summary");
+    app.add_option("--alpha", opt.alpha, "level of the local test, p < alpha (default 0.05)")
+        ->check(CLI::Range(0.0, 1.0));
+    app.add_option("--fdr", opt.q, "false-discovery rate q of the Benjamini-Hochberg mask (default 0.10)")
+        ->check(CLI::Range(0.0, 1.0));
+    app.add_option("--neff", method, "effective sample size of the test: chain, lag1 or min (default min)")
+        ->check(CLI::IsMember({"chain", "lag1", "min"}));
+    app.add_option("--png-var", png_var, "variable drawn by --png: r (default), neff or p")
+        ->check(CLI::IsMember({"r", "neff", "p"}));
+    app.add_option("--range", range, "colour range LO:HI of the picture (default: ±max|r|, or the values' range)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -110,6 +142,11 @@ int main(int argc, char** argv)
     }
     if (!field_steps.empty()) opt.field_steps = parse_steps("--field-steps", field_steps);
     if (!series_steps.empty()) opt.series_steps = parse_steps("--series-steps", series_steps);
+    if (!(opt.alpha > 0 && opt.alpha < 1)) usage_error("--alpha: must lie strictly between 0 and 1");
+    if (!(opt.q > 0 && opt.q < 1)) usage_error("--fdr: must lie strictly between 0 and 1");
+    parse_neff_method(method.c_str(), opt.method);
+    opt.png_var = png_var == "neff" ? PictureVariable::neff : png_var == "p" ? PictureVariable::p : PictureVariable::r;
+    if (!range.empty()) parse_range(range, opt);
     opt.command_line = history_line(argc, argv);
 
     const RunPlaces places = choose_places(opt);

@@ -146,7 +146,17 @@ std::string grid_text(const TimeVariable& tv)
     return s;
 }
 
-void print_summary(const FieldSource& field, const IndexSeries& series, const PointResults& res, double seconds)
+std::string method_text(NeffMethod m)
+{
+    switch (m) {
+    case NeffMethod::chain: return "chain (nstar's neff)";
+    case NeffMethod::lag1: return "lag1 (N(1 - a1 b1)/(1 + a1 b1))";
+    default: return "min (the smaller of the chain's and the lag-1 value)";
+    }
+}
+
+void print_summary(const FieldSource& field, const IndexSeries& series, const PointResults& res,
+                   const SignificanceMap& sig, const TestSettings& test, double seconds)
 {
     int64_t absent = 0, gaps = 0;
     std::vector<float> neff;
@@ -167,6 +177,18 @@ void print_summary(const FieldSource& field, const IndexSeries& series, const Po
         const double median = m % 2 ? neff[m / 2] : (double(neff[m / 2 - 1]) + double(neff[m / 2])) / 2;
         std::printf("neff:      min %.2f  median %.2f  max %.2f\n", double(neff.front()), median, double(neff.back()));
     }
+    std::printf("test:      neff %s, alpha %g, FDR q %g\n", method_text(test.method).c_str(), test.alpha, test.q);
+    std::printf("tested:    %lld points, %lld with p < alpha\n", (long long)sig.tested, (long long)sig.local);
+    if (std::isnan(sig.p_fdr))
+        std::printf("FDR:       no point significant (no p-value under the Benjamini-Hochberg line)\n");
+    else
+        std::printf("FDR:       %lld points significant, p_FDR = %.4g\n", (long long)sig.fdr, sig.p_fdr);
+    std::printf("capped:    %lld points with neff > N = %d, tested with dof = N - 2\n", (long long)sig.capped,
+                field.steps);
+    if (test.method == NeffMethod::chain && field.steps < 50)
+        std::printf("warning:   with N = %d steps the critical-lag search rarely finds a lag, so the chain's neff "
+                    "stays near N and too many points pass; --neff min (the default) keeps the rate near alpha\n",
+                    field.steps);
     std::printf("wall time: %.1f s\n", seconds);
 }
 
@@ -273,21 +295,27 @@ int run_neffmap(const RunOptions& opt, const RunPlaces& places)
     std::free(values);
     if (progress) std::fputc('\n', stderr);
 
+    const TestSettings test{opt.alpha, opt.q, opt.method};
+    static SignificanceMap sig;
+    test_points(res, field.steps, test, sig);
+
     MapDescription d;
+    d.steps = field.steps;
     d.history = opt.command_line;
     d.field_source = opt.field + ":" + opt.var;
     d.series_source = opt.series;
     d.field_steps = range_text(field.first_step, field.steps, int64_t(field.tv.sizes[0]));
     d.series_steps = range_text(series.first_step, series.steps, series.steps_in_file);
-    write_map_netcdf(places.out_partial.c_str(), field, res, d);
-    if (!opt.png.empty()) draw_result_png(places.png_partial.c_str(), field, res);
+    write_map_netcdf(places.out_partial.c_str(), field, res, sig, test, d);
+    if (!opt.png.empty()) draw_result_png(places.png_partial.c_str(), field, res, sig, opt, field.steps);
     put_in_place(places.out_partial, opt.out);
     if (!opt.png.empty()) put_in_place(places.png_partial, opt.png);
-    nc_close(field.tv.ncid);
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!opt.quiet) print_summary(field, series, res, seconds);
+    if (!opt.quiet) print_summary(field, series, res, sig, test, seconds);
+    release_significance(sig);
     release_results(res);
+    nc_close(field.tv.ncid);
     if (std::fflush(stdout) != 0) fatal_errno("standard output", errno);
     return 0;
 }

@@ -4,11 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "significance.hpp"
+
 // Steps first … last, 1-based and inclusive; last = 0 means "to the end".
 struct StepRange {
     int64_t first = 1;
     int64_t last = 0;
 };
+
+enum class PictureVariable { r, neff, p };
 
 struct RunOptions {
     std::string field, var, series, out;
@@ -18,6 +22,12 @@ struct RunOptions {
     int jobs = 1;
     StepRange field_steps, series_steps;
     bool quiet = false;
+    double alpha = 0.05;
+    double q = 0.10;
+    NeffMethod method = NeffMethod::min;
+    PictureVariable png_var = PictureVariable::r;
+    bool fixed_range = false;
+    double range_lo = 0, range_hi = 0;
     std::string command_line; // for the history attribute
 };
 

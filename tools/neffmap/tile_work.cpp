@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "record_access.hpp"
+#include "significance.hpp"
 #include "run_frame.hpp"
 
 namespace {
@@ -40,7 +41,7 @@ void tile_correlations(const float* values, int32_t steps, int32_t points, const
                 columns[size_t(k) * size_t(steps) + size_t(t)] = values[size_t(t) * size_t(points) + size_t(p0 + k)];
         for (int32_t k = 0; k < width; ++k)
             r[p0 + k] = state[p0 + k] == POINT_PRESENT
-                            ? series_correlation(series, columns + size_t(k) * size_t(steps), steps)
+                            ? pearson_r(series, columns + size_t(k) * size_t(steps), steps)
                             : std::numeric_limits<double>::quiet_NaN();
     }
     std::free(columns);
@@ -66,28 +67,6 @@ void release_results(PointResults& res)
     std::free(res.lag1);
     std::free(res.state);
     res = PointResults{};
-}
-
-double series_correlation(const float* x, const float* y, int32_t n)
-{
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    if (n < 2) return nan;
-    double sx = 0, sy = 0;
-    for (int32_t t = 0; t < n; ++t) {
-        if (!std::isfinite(x[t]) || !std::isfinite(y[t])) return nan;
-        sx += double(x[t]);
-        sy += double(y[t]);
-    }
-    const double mx = sx / n, my = sy / n;
-    double sxx = 0, syy = 0, sxy = 0;
-    for (int32_t t = 0; t < n; ++t) {
-        const double dx = double(x[t]) - mx, dy = double(y[t]) - my;
-        sxx += dx * dx;
-        syy += dy * dy;
-        sxy += dx * dy;
-    }
-    if (sxx == 0 || syy == 0) return nan;
-    return sxy / std::sqrt(sxx * syy);
 }
 
 void prepare_tile(const FieldSource& field, const IndexSeries& series, const PointTile& tile, const std::string& dir,

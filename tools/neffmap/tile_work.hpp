@@ -27,7 +27,3 @@ void collect_tile(const PointTile& tile, const std::string& dir, PointResults& r
 
 // The lag-1 value of every point of an autocorrelation file: its first pair.
 void read_lag1(const std::string& path, int32_t points, float* lag1);
-
-// Pearson's r of x and y over n steps, each sum in double precision in step
-// order; NaN when n < 2, a series is constant, or a value is not finite.
-double series_correlation(const float* x, const float* y, int32_t n);
