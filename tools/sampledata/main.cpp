@@ -6,6 +6,7 @@
 //   sampledata netcdf [--lon X] [--lat Y] [--levels Z] --steps N --series-phi A
 //                     --field-phi B [--region-r R] [--missing K] [--gaps K]
 //                     [--seed S] FIELD.nc INDEX.csv
+//   sampledata planted FIELD.nc MAP.nc
 //
 // The series and every field point are independent AR(1) processes, x(t) =
 // phi x(t-1) + e(t) with unit Gaussian noise, started from their stationary law.
@@ -46,7 +47,8 @@ struct Options {
                          "       sampledata summarize --steps N --series-phi A --field-phi B NEFF_FILE\n"
                          "       sampledata netcdf [--lon X] [--lat Y] [--levels Z] --steps N --series-phi A\n"
                          "                         --field-phi B [--region-r R] [--missing K] [--gaps K]\n"
-                         "                         [--seed S] FIELD.nc INDEX.csv\n",
+                         "                         [--seed S] FIELD.nc INDEX.csv\n"
+                         "       sampledata planted FIELD.nc MAP.nc\n",
                  why);
     std::exit(2);
 }
@@ -171,5 +173,10 @@ int main(int argc, char** argv)
     if (cmd == "generate") return generate(o);
     if (cmd == "summarize") return summarize(o);
     if (cmd == "netcdf") return netcdf(o);
+    if (cmd == "planted") {
+        if (o.files.size() != 2) usage("planted reads the sample's field file and neffmap's map");
+        report_planted(o.files[0], o.files[1]);
+        return 0;
+    }
     usage(("unknown command " + cmd).c_str());
 }

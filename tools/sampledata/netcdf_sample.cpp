@@ -139,3 +139,45 @@ void write_netcdf_sample(const NetcdfSample& s)
     if (std::fclose(csv) != 0) fatal_errno(s.csv_path.c_str(), errno);
     check(nc_close(nc), path);
 }
+
+void report_planted(const std::string& field_path, const std::string& map_path)
+{
+    int f, m, planted_var, sig_var, ndims;
+    check(nc_open(field_path.c_str(), NC_NOWRITE, &f), field_path);
+    check(nc_open(map_path.c_str(), NC_NOWRITE, &m), map_path);
+    check(nc_inq_varid(f, "planted", &planted_var), field_path);
+    check(nc_inq_varid(m, "sig_fdr", &sig_var), map_path);
+    int dims[NC_MAX_VAR_DIMS];
+    check(nc_inq_varndims(m, sig_var, &ndims), map_path);
+    check(nc_inq_vardimid(m, sig_var, dims), map_path);
+    size_t points = 1;
+    for (int d = 0; d < ndims; ++d) {
+        size_t len;
+        check(nc_inq_dimlen(m, dims[d], &len), map_path);
+        points *= len;
+    }
+    check(nc_inq_varndims(f, planted_var, &ndims), field_path);
+    check(nc_inq_vardimid(f, planted_var, dims), field_path);
+    size_t plane = 1;
+    for (int d = 0; d < ndims; ++d) {
+        size_t len;
+        check(nc_inq_dimlen(f, dims[d], &len), field_path);
+        plane *= len;
+    }
+    if (plane == 0 || points % plane != 0) fatal(map_path.c_str(), "sig_fdr is not on the sample's grid");
+    std::vector<signed char> planted(plane), sig(points);
+    check(nc_get_var_schar(f, planted_var, planted.data()), field_path);
+    check(nc_get_var_schar(m, sig_var, sig.data()), map_path);
+    long long inside = 0, found = 0, outside = 0;
+    for (size_t p = 0; p < points; ++p) {
+        const bool in = planted[p % plane] != 0;
+        inside += in;
+        found += in && sig[p] == 1;
+        outside += !in && sig[p] == 1;
+    }
+    std::printf("planted:   %lld of the %lld points of the planted region significant after FDR (%.1f %%)\n", found,
+                inside, inside ? 100.0 * double(found) / double(inside) : 0.0);
+    std::printf("elsewhere: %lld points significant after FDR outside the region\n", outside);
+    nc_close(f);
+    nc_close(m);
+}

@@ -19,3 +19,7 @@ struct NetcdfSample {
 
 // Writes the files; errors end the run naming the file.
 void write_netcdf_sample(const NetcdfSample& s);
+
+// How many points of the planted region a neffmap map marks significant after
+// FDR (sig_fdr), and how many outside it.
+void report_planted(const std::string& field_path, const std::string& map_path);
