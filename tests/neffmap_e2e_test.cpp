@@ -323,6 +323,11 @@ TEST(NeffmapChecks, BadSeriesAndStepsEndBeforeAnyWork)
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--jobs", "0"}, "--jobs", "not in range"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "4:2"}, "--field-steps", "ends before"},
         {{"st.nc", "t2m", "st.nc:idx", "no/such/out.nc"}, "no/such/out.nc", "No such file"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--alpha", "1.5"}, "--alpha", "not in range"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--fdr", "0"}, "--fdr", "strictly between 0 and 1"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--neff", "n"}, "--neff", "n not in {chain,lag1,min}"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--png-var", "q"}, "--png-var", "q not in"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--range", "1:-1"}, "--range", "LO below HI"},
     };
     for (const Case& c : cases) {
         const RunResult r = run_neffmap(dir, c.args);
