@@ -60,8 +60,17 @@ void read_tile(const TimeVariable& tv, const Unpacking& u, const char* path, siz
     // Plain floats need no packing undone: read as they are stored, they give the
     // same values as the general path through double precision.
     const bool plain = tv.type == NC_FLOAT && u.scale == 1 && u.offset == 0;
-    auto* stored = static_cast<double*>(std::malloc(sizeof(double) * size_t(block_steps) * size_t(tile.points)));
-    if (!stored) fatal(path, "cannot reserve memory for reading a tile");
+    // One buffer serves every tile of the run: fresh pages for each would cost as
+    // much zeroing as the reading itself.
+    static double* stored = nullptr;
+    static size_t stored_count = 0;
+    const size_t needed = size_t(block_steps) * size_t(tile.points);
+    if (needed > stored_count) {
+        std::free(stored);
+        stored = static_cast<double*>(std::malloc(sizeof(double) * needed));
+        if (!stored) fatal(path, "cannot reserve memory for reading a tile");
+        stored_count = needed;
+    }
     auto* stored_float = reinterpret_cast<float*>(stored);
     // Dimensions 1 … rank-2 number the lines; the last one holds the columns.
     const int line_dims = tv.rank >= 3 ? tv.rank - 2 : 0;
@@ -110,5 +119,4 @@ void read_tile(const TimeVariable& tv, const Unpacking& u, const char* path, siz
             line += group;
         }
     }
-    std::free(stored);
 }

@@ -32,8 +32,7 @@ void tile_correlations(const float* values, int32_t steps, int32_t points, const
                        const unsigned char* state, double* r)
 {
     constexpr int32_t block = 16;
-    float* columns = static_cast<float*>(std::malloc(sizeof(float) * size_t(block) * size_t(steps)));
-    if (!columns) fatal("neffmap", "cannot reserve memory for correlations");
+    static float columns[block * MAX_STEPS];
     for (int32_t p0 = 0; p0 < points; p0 += block) {
         const int32_t width = points - p0 < block ? points - p0 : block;
         for (int32_t t = 0; t < steps; ++t)
@@ -44,7 +43,6 @@ void tile_correlations(const float* values, int32_t steps, int32_t points, const
                             ? pearson_r(series, columns + size_t(k) * size_t(steps), steps)
                             : std::numeric_limits<double>::quiet_NaN();
     }
-    std::free(columns);
 }
 
 } // namespace
