@@ -305,6 +305,7 @@ TEST(NeffmapChecks, BadSeriesAndStepsEndBeforeAnyWork)
 {
     TempDir dir;
     make_netcdf(dir, "st", STATIONS_CDL);
+    generate(dir, {"--lon", "4", "--lat", "3", "--levels", "2", "--steps", "6", "f3.nc", "f3.csv"});
     write_file(dir.file("short.csv"), "idx\n1\n2\n3\n4\n5\n");
     write_file(dir.file("gap.csv"), "t,idx\n1,1\n2,2\n3,3\n4,\n5,5\n6,6\n");
     write_file(dir.file("out.nc"), "an older map");
@@ -328,6 +329,7 @@ TEST(NeffmapChecks, BadSeriesAndStepsEndBeforeAnyWork)
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--neff", "n"}, "--neff", "n not in {chain,lag1,min}"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--png-var", "q"}, "--png-var", "q not in"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--range", "1:-1"}, "--range", "LO below HI"},
+        {{"f3.nc", "field", "f3.nc:index", "out.nc", "--png", "out.png"}, "f3.nc", "at most two dimensions"},
     };
     for (const Case& c : cases) {
         const RunResult r = run_neffmap(dir, c.args);

@@ -138,7 +138,12 @@ void write_map_netcdf(const char* path, const FieldSource& field, const PointRes
     nc_check(nc_close(out), path, "closing");
 }
 
-bool grid_is_drawable(const FieldSource& field) { return field.tv.rank <= 3; }
+bool grid_is_drawable(const FieldSource& field)
+{
+    const TimeVariable& tv = field.tv;
+    return tv.rank <= 3 && tv.columns <= MAX_MAP_SIDE && tv.rows <= MAX_MAP_SIDE &&
+           int64_t(tv.columns) * tv.rows <= MAX_MAP_CELLS;
+}
 
 void draw_result_png(const char* path, const FieldSource& field, const PointResults& res, const SignificanceMap& sig,
                      const RunOptions& opt, int32_t steps)

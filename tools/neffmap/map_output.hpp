@@ -21,7 +21,8 @@ struct MapDescription {
 void write_map_netcdf(const char* path, const FieldSource& field, const PointResults& res, const SignificanceMap& sig,
                       const TestSettings& test, const MapDescription& d);
 
-// Whether the field's grid can be drawn: at most two grid dimensions.
+// Whether the field's grid can be drawn: at most two grid dimensions, within the
+// picture's bounds.
 bool grid_is_drawable(const FieldSource& field);
 
 // The chosen variable as a picture: points significant after FDR stippled, north

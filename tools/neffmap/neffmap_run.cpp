@@ -17,6 +17,7 @@
 
 #include "chain_programs.hpp"
 #include "map_output.hpp"
+#include "map_picture.hpp"
 #include "partial_output.hpp"
 #include "record_access.hpp"
 #include "run_frame.hpp"
@@ -215,8 +216,9 @@ int run_neffmap(const RunOptions& opt, const RunPlaces& places)
     read_index_series(opt.series, opt.series_steps, series);
     check_steps(field, series, field_span);
     if (!opt.png.empty() && !grid_is_drawable(field)) {
-        const std::string cause = "--png draws a grid of at most two dimensions; variable \"" + opt.var + "\" has " +
-                                  grid_text(field.tv);
+        const std::string cause = "--png draws a grid of at most two dimensions and " +
+                                  std::to_string(MAX_MAP_SIDE) + " rows and columns; variable \"" + opt.var +
+                                  "\" has " + grid_text(field.tv) + "; leave out --png or select a region first";
         fatal(field.path, cause.c_str());
     }
     check_writable_beside(opt.out);
