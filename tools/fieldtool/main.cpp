@@ -1,7 +1,9 @@
 // fieldtool: the companion program that turns NetCDF fields and CSV series into
 // record files for lagscan, sigcut and nstar, and their results back into NetCDF,
 // text and a PNG map.
+#include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -69,7 +71,7 @@ then non-zero.
 struct Arguments {
     int positional_count = 0;
     const char* positional[4] = {};
-    bool csv = false, flip = false;
+    bool csv = false, flip = false, allow_missing = false;
     const char* column = nullptr;
     const char* like_path = nullptr;
     const char* like_var = nullptr;
@@ -100,6 +102,7 @@ Arguments parse(const char* command, int argc, char** argv, int positionals, con
                 usage_error(std::string(command) + " takes no option " + w);
             if (w == "--csv") a.csv = true;
             else if (w == "--flip") a.flip = true;
+            else if (w == "--allow-missing") a.allow_missing = true;
             else if (w == "--column") a.column = value(1);
             else if (w == "--name") a.name = value(1);
             else if (w == "--record") a.record = record_number(value(1));
@@ -119,20 +122,34 @@ Arguments parse(const char* command, int argc, char** argv, int positionals, con
     return a;
 }
 
+// Standard output is checked at the end of every run, the help included: text
+// that could not be written is a failure.
+int finish_stdout()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "fieldtool: standard output: %s\n", std::strerror(errno));
+        return 2;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Past a file size limit a write then fails and is reported, instead of the
+    // process ending on a signal without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2) usage_error("no subcommand given");
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(HELP, stdout);
-        return 0;
+        return finish_stdout();
     }
     for (int i = 2; i < argc; ++i)
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(HELP, stdout);
-            return 0;
+            return finish_stdout();
         }
     const int rest = argc - 2;
     char** words = argv + 2;
@@ -144,8 +161,8 @@ int main(int argc, char** argv)
         const Arguments a = parse("dump", rest, words, 1, "--csv ");
         print_dump(a.positional[0], a.csv, stdout);
     } else if (command == "from-csv") {
-        const Arguments a = parse("from-csv", rest, words, 2, "--column ");
-        convert_csv(a.positional[0], a.positional[1], a.column ? a.column : "");
+        const Arguments a = parse("from-csv", rest, words, 2, "--column --allow-missing ");
+        convert_csv(a.positional[0], a.positional[1], a.column ? a.column : "", a.allow_missing);
     } else if (command == "from-netcdf") {
         const Arguments a = parse("from-netcdf", rest, words, 3, "");
         convert_netcdf(a.positional[0], a.positional[1], a.positional[2]);
@@ -159,9 +176,5 @@ int main(int argc, char** argv)
     } else {
         usage_error("unknown subcommand \"" + command + "\"");
     }
-    if (std::fflush(stdout) != 0) {
-        std::perror("fieldtool: standard output");
-        return 2;
-    }
-    return 0;
+    return finish_stdout();
 }
