@@ -23,9 +23,9 @@ std::string listing(const TempDir& dir)
 void write_whole(const char* path, const std::string& bytes)
 {
     static OutputFile out;
-    begin_output(out, path);
-    write_output(out, bytes.data(), bytes.size());
-    commit_output(out);
+    begin_output_file(out, path);
+    write_output_file(out, bytes.data(), bytes.size());
+    commit_output_file(out);
 }
 
 } // namespace
@@ -38,10 +38,10 @@ TEST(FieldioOutputFile, CommitReplacesTheFileAndAbandonLeavesItAsItWas)
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
 
     static OutputFile out;
-    begin_output(out, path.c_str());
-    write_output(out, "new bytes", 9);
+    begin_output_file(out, path.c_str());
+    write_output_file(out, "new bytes", 9);
     EXPECT_EQ(read_file(path), "old") << "nothing reaches the output's name before the commit";
-    abandon_output(out);
+    abandon_output_file(out);
     EXPECT_EQ(read_file(path), "old");
     EXPECT_EQ(listing(dir), "out.png ") << "the temporary file is gone";
 
@@ -92,8 +92,8 @@ TEST(FieldioOutputFile, FailuresNameTheCauseAndRemoveOnlyTheTemporaryFile)
     EXPECT_EXIT(
         {
             static OutputFile out;
-            begin_output(out, dir.file("kept").c_str());
-            write_output(out, "partial", 7);
+            begin_output_file(out, dir.file("kept").c_str());
+            write_output_file(out, "partial", 7);
             output_fatal("template.nc", "reading a coordinate: HDF error");
         },
         testing::ExitedWithCode(2), "template.nc: reading a coordinate: HDF error");

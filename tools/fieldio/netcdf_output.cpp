@@ -164,8 +164,8 @@ void write_result_netcdf(const char* record_path, const char* nc_path, const Net
     if (opt.like_path) nc_close(tv.ncid);
 
     static OutputFile file;
-    begin_output(file, nc_path);
-    write_output(file, image.memory, image.size);
-    commit_output(file);
+    begin_output_file(file, nc_path);
+    write_output_file(file, image.memory, image.size);
+    commit_output_file(file);
     std::free(image.memory);
 }

@@ -85,7 +85,7 @@ void refuse_output_over_inputs(const char* out_path, const char* const* inputs, 
     }
 }
 
-void begin_output(OutputFile& out, const char* path)
+void begin_output_file(OutputFile& out, const char* path)
 {
     out = OutputFile{};
     std::snprintf(out.path, sizeof out.path, "%s", path);
@@ -132,7 +132,7 @@ void begin_output(OutputFile& out, const char* path)
     pending_outputs[slot] = &out;
 }
 
-void write_output(OutputFile& out, const void* bytes, size_t n)
+void write_output_file(OutputFile& out, const void* bytes, size_t n)
 {
     const auto* p = static_cast<const unsigned char*>(bytes);
     while (n > 0) {
@@ -145,7 +145,7 @@ void write_output(OutputFile& out, const void* bytes, size_t n)
     }
 }
 
-void commit_output(OutputFile& out)
+void commit_output_file(OutputFile& out)
 {
     if (!out.pending) return;
     // Some file systems report a full disk only when the data reach it.
@@ -158,7 +158,7 @@ void commit_output(OutputFile& out)
     forget(out);
 }
 
-void abandon_output(OutputFile& out)
+void abandon_output_file(OutputFile& out)
 {
     if (out.fd >= 0) ::close(out.fd);
     out.fd = -1;
@@ -172,6 +172,6 @@ void output_fatal(const char* file, const char* cause)
     // The message may be held in one of the outputs themselves.
     const std::string f = file, c = cause;
     for (OutputFile* p : pending_outputs)
-        if (p) abandon_output(*p);
+        if (p) abandon_output_file(*p);
     fatal(f.c_str(), c.c_str());
 }

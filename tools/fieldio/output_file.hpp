@@ -6,9 +6,9 @@
 // Use:
 //     refuse_output_over_inputs(out_path, inputs, n);  // before anything is written
 //     OutputFile out;
-//     begin_output(out, out_path);
-//     write_output(out, bytes, size);                   // as often as needed
-//     commit_output(out);
+//     begin_output_file(out, out_path);
+//     write_output_file(out, bytes, size);              // as often as needed
+//     commit_output_file(out);
 // and end a failed run with output_fatal(file, cause), which abandons every
 // output begun and not committed, then takes the fatal path.
 //
@@ -37,19 +37,19 @@ void refuse_output_over_inputs(const char* out_path, const char* const* inputs, 
 // Opens the output for writing as described above. Fatal on failure, naming the
 // output and the system's cause. At most OUTPUT_FILES_MAX outputs may be pending.
 inline constexpr int OUTPUT_FILES_MAX = 4;
-void begin_output(OutputFile& out, const char* path);
+void begin_output_file(OutputFile& out, const char* path);
 
 // Writes all n bytes; a failed write (a full disk, a file size limit) is fatal
 // through output_fatal.
-void write_output(OutputFile& out, const void* bytes, size_t n);
+void write_output_file(OutputFile& out, const void* bytes, size_t n);
 
 // Closes the output and, for a temporary file, renames it over the target. Any
 // failure is fatal through output_fatal, so the target is either the complete
 // new output or what it was before.
-void commit_output(OutputFile& out);
+void commit_output_file(OutputFile& out);
 
 // Closes the output and removes its temporary file, if it has one.
-void abandon_output(OutputFile& out);
+void abandon_output_file(OutputFile& out);
 
 // The tools' fatal path while outputs are pending: abandons each of them, then
 // ends the run with one line naming the file and the cause (status 2).

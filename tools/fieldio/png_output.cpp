@@ -69,8 +69,8 @@ void write_record_png(const char* record_path, const char* png_path, const PngOp
     std::free(rgb);
 
     static OutputFile out;
-    begin_output(out, png_path);
-    write_output(out, encoded, size);
-    commit_output(out);
+    begin_output_file(out, png_path);
+    write_output_file(out, encoded, size);
+    commit_output_file(out);
     std::free(encoded);
 }
