@@ -10,7 +10,9 @@
 //     write_output_file(out, bytes, size);              // as often as needed
 //     commit_output_file(out);
 // and end a failed run with output_fatal(file, cause), which abandons every
-// output begun and not committed, then takes the fatal path.
+// output begun and not committed, then takes the fatal path. An OutputFile is
+// remembered by its address while pending, so it must stay where it is (a static
+// or a variable that outlives the commit) and never be copied.
 //
 // An output that already exists and is not a regular file (a character device
 // such as /dev/null, a FIFO, a terminal) is written in place, write-only, and is
