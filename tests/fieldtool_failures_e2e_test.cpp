@@ -84,13 +84,14 @@ TEST(FieldtoolOutputs, AFailedWriteLeavesTheOldOutputAndNoTemporaryFile)
     EXPECT_EQ(hidden_files(dir), "");
 
     // A full device behind a link: the cause is named and the link stays.
-    std::filesystem::create_symlink("/dev/full", dir.file("full.png"));
+    const std::string full = writable_device(dir, "full");
+    std::filesystem::create_symlink(full, dir.file("full.png"));
     r = run_tool(dir, {"png", "map", "full.png"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("full.png: No space left on device"), std::string::npos) << r.err;
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("full.png")));
     struct stat st;
-    ASSERT_EQ(::stat("/dev/full", &st), 0);
+    ASSERT_EQ(::stat(full.c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
@@ -148,8 +149,9 @@ TEST(FieldtoolOutputs, ErrorsNameTheRealCause)
     }
     EXPECT_FALSE(file_exists(dir.file("o.nc")));
 
+    const std::string full = writable_device(dir, "full");
     for (const char* help : {"--help", "png --help"}) {
-        const RunResult r = run_program("/bin/sh", "", dir.path, {"-c", fieldtool + " " + help + " > /dev/full"});
+        const RunResult r = run_program("/bin/sh", "", dir.path, {"-c", fieldtool + " " + help + " > " + full});
         EXPECT_EQ(r.status, 2) << help;
         EXPECT_NE(r.err.find("standard output: No space left on device"), std::string::npos) << r.err;
     }
