@@ -69,14 +69,23 @@ TEST(FieldtoolOutputs, AFailedWriteLeavesTheOldOutputAndNoTemporaryFile)
     // A file size limit makes the write fail part way; the signal it raises is ignored.
     RunOptions small;
     small.file_size_limit = 100;
+    RunResult r;
     for (const char* command : {"png", "to-netcdf"}) {
         const std::string out = std::string("map.") + (command[0] == 'p' ? "png" : "nc");
-        const RunResult r = run_tool(dir, {command, "map", out}, small);
+        r = run_tool(dir, {command, "map", out}, small);
         EXPECT_EQ(r.status, 2) << command << ": " << r.err;
         EXPECT_NE(r.err.find(out + ": File too large"), std::string::npos) << r.err;
     }
+    // Record outputs too.
+    write_file(dir.file("one.csv"), "1\n2\n3\n4\n5\n6\n7\n8\n"); // 36 bytes a row
+    write_file(dir.file("series"), "old");
+    r = run_tool(dir, {"from-csv", "one.csv", "series"}, small);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("File too large"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir.file("series")), "old");
+
     // A bad variable name is found after the file is begun.
-    RunResult r = run_tool(dir, {"to-netcdf", "map", "map.nc", "--name", "a/b"});
+    r = run_tool(dir, {"to-netcdf", "map", "map.nc", "--name", "a/b"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("map.nc: defining the variable"), std::string::npos) << r.err;
     EXPECT_EQ(read_file(dir.file("map.png")), png);
@@ -90,6 +99,13 @@ TEST(FieldtoolOutputs, AFailedWriteLeavesTheOldOutputAndNoTemporaryFile)
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("full.png: No space left on device"), std::string::npos) << r.err;
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("full.png")));
+    // However long the path, the message holds all of it.
+    const std::string deep = std::string(70, 'd') + "/" + std::string(70, 'e');
+    std::filesystem::create_directories(dir.file(deep));
+    std::filesystem::create_symlink(full, dir.file(deep + "/series"));
+    r = run_tool(dir, {"from-csv", "one.csv", deep + "/series"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(" " + deep + "/series: No space left on device"), std::string::npos) << r.err;
     struct stat st;
     ASSERT_EQ(::stat(full.c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
@@ -139,7 +155,7 @@ TEST(FieldtoolOutputs, ErrorsNameTheRealCause)
         {{"to-netcdf", "map", "nowhere/map.nc"}, "nowhere/map.nc: its directory nowhere does not exist"},
         {{"png", "map", "sub"}, "sub: is a directory"},
         {{"to-netcdf", "map", "sub"}, "sub: is a directory"},
-        {{"from-csv", "one.csv", "sub"}, "sub: Is a directory"},
+        {{"from-csv", "one.csv", "sub"}, "sub: is a directory"},
         {{"to-netcdf", "turned", "o.nc", "--like", "grid.nc", "t"}, "is not the record's 4 rows × 3 columns"},
     };
     for (const Case& c : cases) {
