@@ -29,25 +29,34 @@ data come in, and shows what a record file holds.
       Every pair as text: its header words W1..W4, then its values, each in the
       shortest form that reads back to the same float. With --csv, one row per
       pair: W1,W2,W3,W4,value,value,...
-  from-csv CSV OUT [--column NAME|INDEX]
+  from-csv CSV OUT [--column NAME|INDEX] [--allow-missing]
       One column of CSV becomes a single series: one record pair per row, with
       W1 = row number and W2 = W3 = W4 = 1. The first line is a header when any of
-      its cells is not a number. INDEX counts from 1; a file of one column needs
-      no --column. Empty cells and NaN become MISSING_VALUE. At most 2000 rows.
+      its cells is not written as a number. INDEX counts from 1; a file of one
+      column needs no --column, and in it a blank line is a missing row (blank
+      lines after the last row are ignored). Empty cells and NaN are missing. A
+      series with a missing row is refused, naming it, because lagscan would take
+      the marker for a number; --allow-missing writes them as MISSING_VALUE
+      anyway. At most 2000 rows.
   from-netcdf NC VAR OUT
       Variable VAR, with time as its first dimension, becomes a field series: one
       record pair per time step, W1 = step number, W2 = size of the last
       dimension (columns), W3 = size of the one before it (rows), W4 = number of
-      grid points, row-major in the file's own order. _FillValue, missing_value
-      and NaN become MISSING_VALUE; scale_factor and add_offset are applied.
+      grid points, row-major in the file's own order. _FillValue (or netCDF's
+      default fill when there is none), missing_value and NaN become
+      MISSING_VALUE; scale_factor and add_offset are applied. A point missing at
+      any step is marked missing at step 2, where the programs look for missing
+      points, and standard error says how many points that was. A classic file
+      shorter than its header says, or with a damaged header, is refused.
       At most 2000 steps and 10000 points.
   to-netcdf FILE OUT.nc [--like NC VAR] [--record K] [--name NAME]
       Record pair K (default 1) becomes a NetCDF variable, float, named NAME
       (default neff for an nstar result, else value). With --like, the grid
       dimensions after time of VAR in NC, and their coordinate variables with
       their attributes, are copied; otherwise the shape is W3 rows (y) × W2
-      columns (x) when W2 × W3 = W4, else one dimension (point). MISSING_VALUE
-      becomes the _FillValue, netCDF's default float fill (9.96921e+36).
+      columns (x) when W2 × W3 = W4, else one dimension (point). The template's
+      grid must be the record's W3 rows × W2 columns. MISSING_VALUE becomes the
+      _FillValue, netCDF's default float fill (9.96921e+36).
   png FILE OUT.png [--record K] [--flip | --like NC VAR]
       Record pair K (default 1) as a colour map of its W3 rows × W2 columns (W2 ×
       W3 must equal W4), with a colour bar and its range below; MISSING_VALUE and
@@ -56,8 +65,11 @@ data come in, and shows what a record file holds.
       bottom. Use --flip for a grid stored north to south, or --like with the
       NetCDF variable the field came from to decide by its row coordinate.
 
-Errors go to standard error as "fieldtool: FILE: cause" and the exit status is
-then non-zero.
+Outputs are written to a temporary file beside them and renamed into place when
+complete, so a failed run leaves an existing file of that name as it was; a
+device or a FIFO named as the output is written as it is. An output that is one
+of the inputs is refused. Errors go to standard error as "fieldtool: FILE:
+cause" and the exit status is then 2.
 )";
 
 [[noreturn]] void usage_error(const std::string& what)
