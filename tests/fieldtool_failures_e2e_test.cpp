@@ -4,6 +4,7 @@
 // path the user had as it was.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -109,6 +110,18 @@ TEST(FieldtoolOutputs, AFailedWriteLeavesTheOldOutputAndNoTemporaryFile)
     struct stat st;
     ASSERT_EQ(::stat(full.c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST(FieldtoolOutputs, APipeBehindDevStdoutIsWrittenAsItIs)
+{
+    TempDir dir;
+    write_file(dir.file("map"), grid_record());
+    for (const char* command : {"png", "to-netcdf"}) {
+        const RunResult r =
+            run_program("/bin/sh", "", dir.path, {"-c", fieldtool + " " + command + " map /dev/stdout | wc -c"});
+        ASSERT_EQ(r.status, 0) << command << ": " << r.err;
+        EXPECT_GT(std::atol(r.out.c_str()), 100) << command;
+    }
 }
 
 TEST(FieldtoolOutputs, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten)

@@ -103,9 +103,13 @@ void begin_output_file(OutputFile& out, const char* path)
             if (errno == ENOENT) refuse(path, "is a symbolic link to a file that does not exist");
             refuse(path, std::strerror(errno));
         }
-        char resolved[PATH_MAX];
-        if (!::realpath(path, resolved)) refuse(path, std::strerror(errno));
-        std::snprintf(out.target, sizeof out.target, "%s", resolved);
+        // A regular file is replaced where it lies; anything else (/dev/stdout on
+        // a pipe has no real path) is opened through the link below.
+        if (S_ISREG(st.st_mode)) {
+            char resolved[PATH_MAX];
+            if (!::realpath(path, resolved)) refuse(path, std::strerror(errno));
+            std::snprintf(out.target, sizeof out.target, "%s", resolved);
+        }
     }
     if (exists && S_ISDIR(st.st_mode)) refuse(path, "is a directory; name a file to write");
     if (exists && !S_ISREG(st.st_mode)) {
