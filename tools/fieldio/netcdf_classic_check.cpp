@@ -159,7 +159,7 @@ ClassicHeader classic_data_end(const unsigned char* start, uint64_t bytes, uint6
     const bool streaming = numrecs == (h.version == 5 ? UNKNOWN : 0xFFFFFFFFu);
 
     const uint64_t ndims = list_start(h, TAG_DIMENSION, 8, "the dimension list has a wrong tag");
-    if (ndims > NC_MAX_DIMS) h.fail("more dimensions than netCDF allows");
+    if (ndims > NC_MAX_DIMS) h.fail("more than 1024 dimensions");
     int record_dim = -1;
     for (uint64_t d = 0; d < ndims && h.ok(); ++d) {
         skip_name(h);
@@ -172,13 +172,13 @@ ClassicHeader classic_data_end(const unsigned char* start, uint64_t bytes, uint6
     skip_attributes(h);
 
     const uint64_t nvars = list_start(h, TAG_VARIABLE, 24, "the variable list has a wrong tag");
-    if (nvars > NC_MAX_VARS) h.fail("more variables than netCDF allows");
+    if (nvars > NC_MAX_VARS) h.fail("more than 8192 variables");
     int nrec = 0;
     uint64_t recsize = 0, rec_unpadded = 0;
     for (uint64_t v = 0; v < nvars && h.ok(); ++v) {
         skip_name(h);
         const uint64_t rank = h.count();
-        if (h.ok() && rank > NC_MAX_VAR_DIMS) h.fail("a variable has more dimensions than netCDF allows");
+        if (h.ok() && rank > NC_MAX_VAR_DIMS) h.fail("a variable has more than 1024 dimensions");
         uint64_t values = 1;
         bool record = false;
         for (uint64_t r = 0; r < rank && h.ok(); ++r) {
