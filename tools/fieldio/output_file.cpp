@@ -87,6 +87,7 @@ void refuse_output_over_inputs(const char* out_path, const char* const* inputs, 
 
 void begin_output_file(OutputFile& out, const char* path)
 {
+    if (out.pending) abandon_output_file(out); // begun again before its commit: the first attempt is dropped
     out = OutputFile{};
     std::snprintf(out.path, sizeof out.path, "%s", path);
     std::snprintf(out.target, sizeof out.target, "%s", path);
