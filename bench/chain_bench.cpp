@@ -217,7 +217,7 @@ double fast_kernel(const FieldSeries& point_major, int32_t n)
 // time of lagscan's kernel on the same values.
 double plain_loop(const std::string& input, const std::string& output, bool& agrees, double& fast)
 {
-    SeriesFile& f = open_series_file(input);
+    SeriesFile& f = open_input(input);
     FieldSeries xs; // point-major, as the plain loop wants
     xs.v = reserve_matrix();
     read_field_series(f, xs);

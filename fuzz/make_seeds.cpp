@@ -9,7 +9,7 @@ namespace {
 
 void write_pairs(const std::string& path, int pairs, int points, float start)
 {
-    SeriesFile& f = open_series_file(path);
+    SeriesFile& f = open_output(path);
     float v[64];
     for (int t = 0; t < pairs; ++t) {
         for (int p = 0; p < points; ++p) v[p] = start + float(t) * 0.5f - float(p);

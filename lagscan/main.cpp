@@ -7,8 +7,8 @@ int main()
 {
     const std::string input_name = ask_file_name("Input values?", 80);
     const std::string output_name = ask_file_name("Output?", 80);
-    SeriesFile& input = open_series_file(input_name);
-    SeriesFile& output = open_series_file(output_name);
+    SeriesFile& input = open_input(input_name);
+    SeriesFile& output = open_output(output_name);
 
     // The records are read straight into the tiles the chosen kernel works on.
     const LagPath path = choose_lag_path(this_cpu());
@@ -22,6 +22,9 @@ int main()
     float* aut = reserve_matrix();
     compute_autocorrelations(path, xvec, n, aut);
 
+    // With fewer than two steps there is no lag to write; the output is emptied all
+    // the same, so that no older result passes for this input's.
+    begin_output(output);
     RecordHeader h = xvec.last;
     for (int32_t j = 1; j < steps; ++j) {
         h.w1 = j;

@@ -66,11 +66,33 @@ void fatal(const char* file, const char* cause)
 
 void fatal_errno(const char* file, int err) { fatal(file, std::strerror(err)); }
 
+namespace {
+
+// With a standard descriptor closed, the next file opened would take its number:
+// with stderr closed, a file of the run would receive the diagnostics. Each closed
+// one of 0, 1, 2 is filled with /dev/null, in increasing order, since open takes
+// the lowest free number. Where /dev/null cannot be opened the run goes on as is.
+void fill_closed_standard_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) (void)::open("/dev/null", O_RDWR);
+}
+
+// A diagnostic names what the user typed; a very long answer is shown by its start.
+std::string shown_answer(const std::string& answer)
+{
+    constexpr size_t shown = 100;
+    return answer.size() <= shown ? answer : answer.substr(0, shown) + "...";
+}
+
+} // namespace
+
 std::string ask_file_name(const char* prompt, int width)
 {
     // Every run starts with a question. From here on, a write refused by a file-size
     // limit or a closed pipe comes back as an error that the fatal path reports,
     // instead of a signal that would end the process without a word.
+    fill_closed_standard_descriptors();
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
     if (std::printf(" %s\n", prompt) < 0 || std::fflush(stdout) != 0) {
@@ -78,12 +100,17 @@ std::string ask_file_name(const char* prompt, int width)
         // only the answer decides what the run does.
         std::clearerr(stdout);
     }
+    // The whole line is kept up to a bound, so that a name cut at the width can be
+    // told from one padded with blanks; past the bound only blanks are counted.
+    constexpr size_t kept = 4096;
     std::string answer;
+    bool beyond_bound = false;
     int c;
     bool any = false;
     while ((c = std::getchar()) != EOF && c != '\n') {
         any = true;
-        if (int(answer.size()) < width) answer.push_back(char(c));
+        if (answer.size() < kept) answer.push_back(char(c));
+        else if (c != ' ') beyond_bound = true;
     }
     if (c == EOF && !any) {
         std::string cause = "ended before the answer to \"";
@@ -91,11 +118,22 @@ std::string ask_file_name(const char* prompt, int width)
         cause += "\"";
         fatal("standard input", cause.c_str());
     }
+    // Scripts written with Windows line ends send "name\r\n".
+    if (!beyond_bound && !answer.empty() && answer.back() == '\r') answer.pop_back();
     while (!answer.empty() && answer.back() == ' ') answer.pop_back();
+    if (beyond_bound || answer.size() > size_t(width)) {
+        // Cutting the name would open a file the user never named.
+        const std::string cause = "file name longer than " + std::to_string(width) + " characters";
+        fatal(shown_answer(answer).c_str(), cause.c_str());
+    }
     return answer;
 }
 
-SeriesFile& open_series_file(const std::string& name)
+namespace {
+
+enum class Access { input, output, either };
+
+SeriesFile& open_file(const std::string& name, Access access)
 {
     // Diagnostics name the file as given; a name holding a NUL cannot be a path.
     if (name.find('\0') != std::string::npos) fatal(name.c_str(), "file name holds a NUL character");
@@ -106,11 +144,23 @@ SeriesFile& open_series_file(const std::string& name)
         ::sigaction(SIGBUS, &sa, nullptr);
     }
 
+    // An input is never created and never opened for writing: a mistyped name is
+    // an error rather than an empty series, and a pipe opened for reading alone
+    // ends when its writer does. An output is opened for writing alone, so a pipe
+    // whose reader has gone reports a failed write instead of waiting for ever.
     int write_errno = 0;
-    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
-        write_errno = errno;
+    int fd = -1;
+    if (access == Access::input) {
         fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    } else {
+        fd = ::open(name.c_str(), (access == Access::output ? O_WRONLY : O_RDWR) | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+            // An existing file that may not be written: held open for what it is, so
+            // that the refusal is reported only if the run comes to write to it.
+            write_errno = errno;
+            fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) fatal_errno(name.c_str(), write_errno);
+        }
     }
     if (fd < 0) fatal_errno(name.c_str(), errno);
 
@@ -143,6 +193,14 @@ SeriesFile& open_series_file(const std::string& name)
     ++open_count;
     return f;
 }
+
+} // namespace
+
+SeriesFile& open_input(const std::string& name) { return open_file(name, Access::input); }
+
+SeriesFile& open_output(const std::string& name) { return open_file(name, Access::output); }
+
+SeriesFile& open_series_file(const std::string& name) { return open_file(name, Access::either); }
 
 void finish_run()
 {

@@ -7,13 +7,24 @@
 #include "series_file.hpp"
 
 // Writes " <prompt>\n" to standard output, flushes it, and reads one line from
-// standard input: its first `width` characters, trailing blanks removed. End of
-// standard input before any character of the answer is fatal.
+// standard input; a carriage return ending it and trailing blanks are dropped.
+// End of standard input before any character of the answer is fatal, and so is an
+// answer with anything but blanks beyond `width` characters. Closed standard
+// descriptors are first filled with /dev/null, so no file opened later takes one.
 std::string ask_file_name(const char* prompt, int width);
 
-// Opens (creating if absent, never truncating) the named file for reading and
-// writing, or for reading only where permissions or a read-only file system forbid
-// writing. A file already open in this run, by whatever path, is fatal.
+// Opens an existing file for reading only. An absent file is fatal, as is a file
+// already open in this run, by whatever path.
+SeriesFile& open_input(const std::string& name);
+
+// Opens (creating if absent, never truncating) the named file for writing only.
+// An existing file that may not be written is held open all the same, and the
+// refusal is fatal only when the run first writes to it. A file already open in
+// this run is fatal.
+SeriesFile& open_output(const std::string& name);
+
+// Opens (creating if absent, never truncating) a file for reading or for writing,
+// for tools that use one call for both; the three programs use the two above.
 SeriesFile& open_series_file(const std::string& name);
 
 // The fatal path: one line on standard error naming the file and the cause, then a

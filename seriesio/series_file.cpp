@@ -144,15 +144,9 @@ void close_record(SeriesFile& f, int32_t payload, uint64_t used)
 
 void put(SeriesFile& f, const void* src, size_t n)
 {
-    if (!f.output_started) {
-        if (f.write_errno != 0) fatal_errno(f.name, f.write_errno);
-        // The old contents go when the first record is written, not at open time,
-        // so a run that writes nothing leaves an existing file as it was.
-        if (f.regular && ::ftruncate(f.fd, 0) != 0) fatal_errno(f.name, errno);
-        f.output_started = true;
-        f.writing = true;
-        f.pos = f.len = 0;
-    }
+    // The old contents go when the first record is written, not at open time,
+    // so a run that stops on an input error leaves an existing file as it was.
+    if (!f.output_started) begin_output(f);
     const auto* p = static_cast<const unsigned char*>(src);
     while (n > 0) {
         if (f.len == SERIES_BUFFER_BYTES) flush_output(f);
@@ -217,6 +211,16 @@ void write_record_values(SeriesFile& f, int32_t k, const float* values)
     put_marker(f, k * 4);
     put(f, values, size_t(k) * 4);
     put_marker(f, k * 4);
+}
+
+void begin_output(SeriesFile& f)
+{
+    if (f.output_started) return;
+    if (f.write_errno != 0) fatal_errno(f.name, f.write_errno);
+    if (f.regular && ::ftruncate(f.fd, 0) != 0) fatal_errno(f.name, errno);
+    f.output_started = true;
+    f.writing = true;
+    f.pos = f.len = 0;
 }
 
 void flush_output(SeriesFile& f)

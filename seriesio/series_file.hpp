@@ -104,5 +104,10 @@ bool read_series_pair(SeriesFile& f, int32_t pairs_before, RecordHeader& h, floa
 // zero-filled). Each record goes from the file buffer straight to its tiles.
 void read_field_series(SeriesFile& f, FieldSeries& s);
 
+// Starts the output: the file is emptied (a regular file) or refused (one that
+// may not be written). The first record written does this; a run with no record
+// to write calls it so that no older result is left in place.
+void begin_output(SeriesFile& f);
+
 // Sends pending output to the file; takes the fatal path if the system refuses it.
 void flush_output(SeriesFile& f);

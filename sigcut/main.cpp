@@ -6,8 +6,8 @@
 int main()
 {
     const std::string input_name = ask_file_name("Fichero 1 (input)?", 64);
-    SeriesFile& input = open_series_file(input_name);
-    SeriesFile& output = open_series_file("critic-lags");
+    SeriesFile& input = open_input(input_name);
+    SeriesFile& output = open_output("critic-lags");
 
     // Records are kept as rows (lag-major) so the scan runs across points.
     float* x = reserve_matrix();

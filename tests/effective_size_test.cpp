@@ -1,5 +1,5 @@
 // Effective sample sizes of hand-made inputs, and of random ones against the
-// point-by-point definition.
+// formula in double precision.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -80,21 +80,29 @@ TEST(EffectiveSize, NoLagsGiveZeroWithoutDividingByZero)
               (std::vector<float>{0.0f, 0.0f, MISSING_VALUE}));
 }
 
-TEST(EffectiveSize, MatchesThePointByPointDefinition)
+TEST(EffectiveSize, AgreesWithTheFormulaInDoublePrecision)
 {
-    for (int lags : {1, 2, 7, 40, 333}) {
-        for (bool hostile : {false, true}) {
-            const Field ac2 = random_field(lags, 29, unsigned(lags * 3 + hostile), hostile);
-            std::vector<float> r1;
-            for (const auto& row : ac2) r1.push_back(row[5] / 7.0f);
-            std::vector<float> clag2 = random_field(1, 29, unsigned(lags), hostile)[0];
-            for (float& v : clag2) v = std::fabs(v) * 3.0f;
-            for (float clag1 : {0.0f, 3.0f, nan_value, MISSING_VALUE, float(lags)}) {
-                const std::vector<float> want = reference_effective_sizes(r1, ac2, clag1, clag2);
-                const std::vector<float> got = effective_sizes(r1, ac2, clag1, clag2);
-                for (size_t p = 0; p < want.size(); ++p)
-                    ASSERT_TRUE(same_value(want[p], got[p])) << "lags " << lags << " clag1 " << clag1 << " point " << p;
-            }
+    // Positive autocorrelations (so 1 + S stays well away from 0) and critical
+    // lags of every kind: fractional, above L, missing, NaN, beyond 32 bits.
+    for (int lags : {1, 2, 7, 40, 333, 2000}) {
+        Field ac2 = random_field(lags, 29, unsigned(lags * 3 + 1), false);
+        std::vector<float> r1;
+        for (int k = 0; k < lags; ++k) {
+            r1.push_back(std::exp(-float(k) / 9.0f));
+            for (float& v : ac2[size_t(k)]) v = std::fabs(v) / 150.0f * std::exp(-float(k) / 25.0f);
+        }
+        std::vector<float> clag2 = random_field(1, 29, unsigned(lags), false)[0];
+        for (float& v : clag2) v = std::fmod(std::fabs(v), 60.0f) + 0.5f;
+        clag2[1] = MISSING_VALUE;
+        clag2[2] = nan_value;
+        clag2[3] = 3e9f;
+        clag2[4] = float(lags) + 1000.0f;
+        for (float clag1 : {0.0f, 3.0f, 17.9f, nan_value, MISSING_VALUE, float(lags)}) {
+            const std::vector<double> want = textbook_effective_sizes(r1, ac2, clag1, clag2);
+            const std::vector<float> got = effective_sizes(r1, ac2, clag1, clag2);
+            for (size_t p = 0; p < want.size(); ++p)
+                ASSERT_NEAR(got[p], want[p], 1e-5 * std::fabs(want[p]))
+                    << "lags " << lags << " clag1 " << clag1 << " point " << p;
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "reference.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -9,36 +10,82 @@
 #include "series_file.hpp"
 
 namespace {
-float from_float_bits(uint32_t b)
+
+// Point p of every step, as a program stores it: a step whose record holds fewer
+// values reads 0 there.
+std::vector<float> series_of(const Field& x, int p)
 {
-    float f;
-    std::memcpy(&f, &b, 4);
-    return f;
+    std::vector<float> s;
+    for (const auto& step : x) s.push_back(size_t(p) < step.size() ? step[size_t(p)] : 0.0f);
+    return s;
 }
+
+// Lags 1 .. N-1 of one series in single precision, straight from the estimator:
+// deviations from the mean, then for each lag the products of deviations added in
+// step order, divided by N and then by the variance (squares over N - 1).
+std::vector<float> single_precision_lags(const std::vector<float>& x)
+{
+    const size_t steps = x.size();
+    float total = 0.0f;
+    for (float v : x) total += v;
+    const float mean = total / float(steps);
+    std::vector<float> dev;
+    for (float v : x) dev.push_back(v - mean);
+    float squares = 0.0f;
+    for (float d : dev) squares += d * d;
+    const float variance = squares / float(steps - 1);
+    std::vector<float> lags;
+    for (size_t j = 1; j < steps; ++j) {
+        float products = 0.0f;
+        for (size_t t = j; t < steps; ++t) products += dev[t] * dev[t - j];
+        lags.push_back(products / float(steps) / variance);
+    }
+    return lags;
+}
+
+// The same estimator in double precision, in its textbook form: (N-1)/N times the
+// lagged sum of products over the sum of squares.
+std::vector<double> textbook_lags(const std::vector<float>& x)
+{
+    const size_t steps = x.size();
+    double mean = 0.0;
+    for (float v : x) mean += double(v);
+    mean /= double(steps);
+    double squares = 0.0;
+    for (float v : x) squares += (double(v) - mean) * (double(v) - mean);
+    std::vector<double> lags;
+    for (size_t j = 1; j < steps; ++j) {
+        double products = 0.0;
+        for (size_t t = j; t < steps; ++t) products += (double(x[t]) - mean) * (double(x[t - j]) - mean);
+        lags.push_back(double(steps - 1) / double(steps) * products / squares);
+    }
+    return lags;
+}
+
 } // namespace
 
-Field reference_autocorrelations(const Field& x, int n)
+Field plain_autocorrelations(const Field& x, int n)
 {
-    const int N = int(x.size());
-    Field aut(N > 1 ? size_t(N - 1) : 0, std::vector<float>(size_t(n)));
+    Field aut(x.size() > 1 ? x.size() - 1 : 0, std::vector<float>(size_t(n)));
     for (int p = 0; p < n; ++p) {
-        auto value = [&](int t) { return p < int(x[size_t(t)].size()) ? x[size_t(t)][size_t(p)] : 0.0f; };
-        if (N >= 2 && value(1) == MISSING_VALUE) {
-            for (auto& row : aut) row[size_t(p)] = MISSING_VALUE;
-            continue;
-        }
-        float sum = 0;
-        for (int t = 0; t < N; ++t) sum = value(t) + sum;
-        float mean = sum / float(N);
-        float q = 0;
-        for (int t = 0; t < N; ++t) q = (value(t) - mean) * (value(t) - mean) + q;
-        float var = q / float(N - 1);
-        for (int j = 1; j < N; ++j) {
-            float c = 0;
-            for (int t = j; t < N; ++t) c = (value(t) - mean) * (value(t - j) - mean) + c;
-            float atcv = c / float(N);
-            aut[size_t(j - 1)][size_t(p)] = atcv / var;
-        }
+        const std::vector<float> s = series_of(x, p);
+        // Only the value at step 2 marks a point missing.
+        const bool missing = s.size() >= 2 && s[1] == MISSING_VALUE;
+        const std::vector<float> lags = missing ? std::vector<float>(aut.size(), MISSING_VALUE) : single_precision_lags(s);
+        for (size_t j = 0; j < aut.size(); ++j) aut[j][size_t(p)] = lags[j];
+    }
+    return aut;
+}
+
+std::vector<std::vector<double>> textbook_autocorrelations(const Field& x, int n)
+{
+    std::vector<std::vector<double>> aut(x.size() > 1 ? x.size() - 1 : 0, std::vector<double>(size_t(n)));
+    for (int p = 0; p < n; ++p) {
+        const std::vector<float> s = series_of(x, p);
+        const bool missing = s.size() >= 2 && s[1] == MISSING_VALUE;
+        const std::vector<double> lags =
+            missing ? std::vector<double>(aut.size(), double(MISSING_VALUE)) : textbook_lags(s);
+        for (size_t j = 0; j < aut.size(); ++j) aut[j][size_t(p)] = lags[j];
     }
     return aut;
 }
@@ -119,48 +166,58 @@ Field hostile_points_field(int steps, int points, unsigned seed)
     return x;
 }
 
-std::vector<float> reference_critical_lags(const Field& x, int n)
+TextbookLags textbook_critical_lags(const Field& x, int n)
 {
-    const int L = int(x.size());
-    const float factor = from_float_bits(0x3FFAE148u);
-    std::vector<float> lag(size_t(n), 0.0f);
+    const double lags = double(x.size());
+    TextbookLags out;
     for (int p = 0; p < n; ++p) {
-        auto value = [&](int j) { return j < L && p < int(x[size_t(j)].size()) ? x[size_t(j)][size_t(p)] : 0.0f; };
-        if (value(1) == MISSING_VALUE) {
-            lag[size_t(p)] = MISSING_VALUE;
-            continue;
+        const std::vector<float> r = series_of(x, p);
+        double closest = std::numeric_limits<double>::infinity();
+        float lag = 0.0f;
+        if (r.size() >= 2 && r[1] == MISSING_VALUE) {
+            lag = MISSING_VALUE;
+        } else {
+            // Bartlett's standard error of lag j grows with every squared lag up to
+            // and including j; the last lag outside 1.96 of them is the critical lag.
+            double squares = 0.0;
+            for (size_t j = 1; j <= r.size(); ++j) {
+                const double rj = double(r[j - 1]);
+                squares += rj * rj;
+                const double bound = 1.96 * std::sqrt((1.0 + 2.0 * squares) / lags);
+                if (std::fabs(rj) > bound) lag = float(j);
+                const double gap = std::fabs(std::fabs(rj) - bound) / bound;
+                if (gap < closest) closest = gap; // a NaN gap never counts
+            }
         }
-        float S = 0;
-        for (int j = 1; j <= L; ++j) {
-            S = value(j - 1) * value(j - 1) + S;
-            float v = ((S + S) + 1) / float(L);
-            float crit = factor * std::sqrt(v);
-            if (std::fabs(value(j - 1)) > std::fabs(crit)) lag[size_t(p)] = float(j);
-        }
+        out.lag.push_back(lag);
+        out.closest.push_back(closest);
     }
-    return lag;
+    return out;
 }
 
-std::vector<float> reference_effective_sizes(const std::vector<float>& r1, const Field& ac2, float clag1,
+std::vector<double> textbook_effective_sizes(const std::vector<float>& r1, const Field& ac2, float clag1,
                                              const std::vector<float>& clag2)
 {
-    const int L = int(r1.size());
-    std::vector<float> neff(clag2.size());
+    const long lags = long(r1.size());
+    std::vector<double> neff;
     for (size_t p = 0; p < clag2.size(); ++p) {
         if (clag2[p] == MISSING_VALUE) {
-            neff[p] = MISSING_VALUE;
+            neff.push_back(double(MISSING_VALUE));
             continue;
         }
-        float M = clag1 >= clag2[p] ? clag1 : clag2[p];
-        long K = 0;
-        if (M == M && M >= -2147483648.0f && M < 2147483648.0f) K = long(int32_t(M));
-        float S = 0;
-        for (long k = 1; k <= K && k <= L; ++k) {
-            int32_t w = 2 * (1 - int32_t(k) / L);
-            float a = p < ac2[size_t(k - 1)].size() ? ac2[size_t(k - 1)][p] : 0.0f;
-            S = (float(w) * r1[size_t(k - 1)]) * a + S;
+        // The larger critical lag; a NaN field lag leaves no terms, a NaN series
+        // lag is passed over. Lags outside the 32-bit range give no terms.
+        const double larger = std::isnan(clag2[p]) ? std::nan("")
+                              : std::isnan(clag1)   ? double(clag2[p])
+                                                    : std::max(double(clag1), double(clag2[p]));
+        const long last = std::isfinite(larger) && std::fabs(larger) < 2147483648.0 ? long(std::trunc(larger)) : 0;
+        // Lags 1 .. L-1 weigh 2; lag L weighs 0 and nothing lies beyond it.
+        double sum = 0.0;
+        for (long k = 1; k <= std::min(last, lags - 1); ++k) {
+            const auto& row = ac2[size_t(k - 1)];
+            sum += 2.0 * double(r1[size_t(k - 1)]) * (p < row.size() ? double(row[p]) : 0.0);
         }
-        neff[p] = float(L) / (1 + S);
+        neff.push_back(double(lags) / (1.0 + sum));
     }
     return neff;
 }

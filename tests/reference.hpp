@@ -1,13 +1,38 @@
-// Plain scalar definitions of the computations, written straight from their rules
-// on [step][point] vectors, against which the programs' bytes are compared.
+// Expectations the tests hold the programs to, written from the definitions of
+// the statistics and not from the programs' loops, and the fields they are fed.
 #pragma once
 
 #include <vector>
 
 using Field = std::vector<std::vector<float>>; // [step or lag][point]
 
-// Autocorrelations [lag - 1][point] of a field [step][point] of n points.
-Field reference_autocorrelations(const Field& x, int n);
+// Autocorrelations [lag - 1][point] of a field [step][point] of n points in single
+// precision, one whole series at a time: its deviations from the mean, then each
+// lag's products of deviations added in step order. A plain scalar loop gives the
+// same bits, so the vectorised paths and the program's output are compared with
+// it byte for byte.
+Field plain_autocorrelations(const Field& x, int n);
+
+// The same estimator in double precision from the textbook formula,
+// (N-1)/N * sum d(t) d(t-j) / sum d(t)^2, to hold the single-precision loops to
+// within their rounding. A missing point is MISSING_VALUE at every lag.
+std::vector<std::vector<double>> textbook_autocorrelations(const Field& x, int n);
+
+// Critical lags [point] of autocorrelations [lag - 1][point] in double precision
+// (bound 1.96 sqrt((1 + 2 sum of squares up to the lag) / L)). `closest` is each
+// point's smallest relative distance between an |autocorrelation| and its bound:
+// where it is tiny, single precision may fall on the other side.
+struct TextbookLags {
+    std::vector<float> lag;
+    std::vector<double> closest;
+};
+TextbookLags textbook_critical_lags(const Field& x, int n);
+
+// Effective sample sizes [point] in double precision: L / (1 + 2 sum r1(k) ac2(k))
+// over k = 1 .. min(K, L - 1), K the larger critical lag truncated; r1 and ac2
+// hold one entry or row per lag record of the series file.
+std::vector<double> textbook_effective_sizes(const std::vector<float>& r1, const Field& ac2, float clag1,
+                                             const std::vector<float>& clag2);
 
 // A field of `steps` x `points` values from a seeded generator, sprinkled with
 // hostile values when `hostile` is set.
@@ -20,11 +45,3 @@ Field random_field(int steps, int points, unsigned seed, bool hostile);
 // that leaks into a neighbouring lane or lag shows.
 inline constexpr int HOSTILE_KINDS = 12;
 Field hostile_points_field(int steps, int points, unsigned seed);
-
-// Critical lags [point] of autocorrelations [lag - 1][point], point by point.
-std::vector<float> reference_critical_lags(const Field& x, int n);
-
-// Effective sample sizes [point], point by point; r1 and ac2 hold one entry or row
-// per lag record of the series file.
-std::vector<float> reference_effective_sizes(const std::vector<float>& r1, const Field& ac2, float clag1,
-                                             const std::vector<float>& clag2);

@@ -47,9 +47,9 @@ TEST(SigcutRun, EmptyInputWritesOnePairOfNoPoints)
 {
     TempDir dir;
     write_file(dir.file("critic-lags"), pair_bytes(1, 2, 3, {4, 5, 6}));
-    const RunResult r = run_program(sigcut, "absent\n", dir.path);
+    write_file(dir.file("empty"), "");
+    const RunResult r = run_program(sigcut, "empty\n", dir.path);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(file_exists(dir.file("absent")));
     EXPECT_EQ(read_file(dir.file("critic-lags")), pair_bytes(0, 0, 0, {}));
 }
 
@@ -58,7 +58,7 @@ TEST(SigcutRun, WidthSixtyFourAndItsOwnOutputAsInput)
     TempDir dir;
     const std::string name64 = std::string(60, 'n') + ".aut";
     write_file(dir.file(name64), lags_file(Field(9, {0.0f})));
-    const RunResult r = run_program(sigcut, name64 + "-and-more   \n", dir.path);
+    const RunResult r = run_program(sigcut, name64 + "   \n", dir.path);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(parse_series(read_file(dir.file("critic-lags"))).pairs.size(), 1u);
 
@@ -70,23 +70,23 @@ TEST(SigcutRun, WidthSixtyFourAndItsOwnOutputAsInput)
     EXPECT_NE(run_program(sigcut, "", dir.path).status, 0);
 }
 
-TEST(NstarRun, WorkedCaseWithSeveralValuesInFileOneAndShortFileTwo)
+TEST(NstarRun, WorkedCaseWithSeveralValuesInFileOneAndLongFileTwo)
 {
     TempDir dir;
-    // File 1: 40 lags, several values each; only the first counts.
-    // File 2: W4 = 1 while the field critical-lag file has n = 2: point 2 reads 0.0.
+    // File 1: 40 lags, several values each; only the first counts. File 2 holds
+    // more pairs than file 1, and its second point has no significant lag.
     std::string f1, f2;
     for (int k = 1; k <= 40; ++k) {
         const float r = k == 1 ? 0.5f : k == 2 ? 0.25f : k == 3 ? 0.125f : 0.0f;
         const float a = k == 1 ? 0.4f : k == 2 ? 0.2f : k == 3 ? 0.1f : 0.0f;
         f1 += pair_bytes(k, 0, 0, {r, 99.0f, 99.0f});
-        f2 += pair_bytes(k, 0, 0, {a});
+        f2 += pair_bytes(k, 0, 0, {a, 0.0f});
     }
     f2 += "garbage after the last pair that is needed";
     write_file(dir.file("a1"), f1);
     write_file(dir.file("a2"), f2);
     write_file(dir.file("c1"), pair_bytes(1, 0, 0, {3.0f, 50.0f}));
-    write_file(dir.file("c2"), pair_bytes(39, 144, 73, {2.0f, 3.0f}));
+    write_file(dir.file("c2"), pair_bytes(39, 144, 73, {2.0f, 0.0f}));
     const RunResult r = run_program(nstar, "a1\na2\nc1\nc2\nneff\n", dir.path);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, nstar_prompts);
@@ -97,8 +97,11 @@ TEST(NstarRun, WorkedCaseWithSeveralValuesInFileOneAndShortFileTwo)
     EXPECT_EQ(s.pairs[0].w[1], 144);
     EXPECT_EQ(s.pairs[0].w[2], 73);
     EXPECT_EQ(s.pairs[0].w[3], 2);
+    // 40 / (1 + (1 * 0.4 + 0.5 * 0.2 + 0.25 * 0.1)), each step rounded to single
+    // precision: S = 0.52499998, and 40 / 1.525 gives 26.229509 (bits 0x41d1d609).
+    EXPECT_EQ(bits(s.pairs[0].values[0]), 0x41d1d609u) << s.pairs[0].values[0];
     EXPECT_NEAR(s.pairs[0].values[0], 26.2295f, 1e-4f);
-    EXPECT_EQ(s.pairs[0].values[1], 40.0f);
+    EXPECT_EQ(s.pairs[0].values[1], 40.0f) << "clag1 = 3 over a point of zero autocorrelations";
 }
 
 TEST(NstarRun, MissingPairsAndUnopenableInputsAreFatal)
@@ -132,8 +135,8 @@ TEST(NstarRun, MissingPairsAndUnopenableInputsAreFatal)
     const RunResult r = run_program(nstar, "a1\nadir\nc1\nc2\nout4\n", dir.path);
     EXPECT_EQ(r.status, 2);
     EXPECT_FALSE(file_exists(dir.file("out4")));
-    // An absent file 1 is an empty series: zero lags give zero at every point.
-    const RunResult none = run_program(nstar, "absent\na2\nc1\nc2\nout5\n", dir.path);
+    // An empty file 1 is a series of no lags: zero lags give zero at every point.
+    const RunResult none = run_program(nstar, "empty\na2\nc1\nc2\nout5\n", dir.path);
     ASSERT_EQ(none.status, 0) << none.err;
     EXPECT_EQ(read_file(dir.file("out5")), pair_bytes(NEFF_RECORD_TAG, 0, 0, {0.0f}));
 }
@@ -163,13 +166,63 @@ TEST(Chain, SeriesAndFieldThroughAllThreeProgramsMatchTheDefinitions)
     const RunResult r = run_program(nstar, "series.aut\nfield.aut\ns/critic-lags\nf/critic-lags\nneff\n", dir.path);
     ASSERT_EQ(r.status, 0) << r.err;
 
-    const Field series_aut = reference_autocorrelations(series, 1), field_aut = reference_autocorrelations(field, points);
-    const std::vector<float> clag_s = reference_critical_lags(series_aut, 1);
-    const std::vector<float> clag_f = reference_critical_lags(field_aut, points);
+    // Each stage against its expectation from the stage before: lagscan's bytes,
+    // then the critical lags and effective sizes from the formulas in double.
+    const Field series_aut = plain_autocorrelations(series, 1), field_aut = plain_autocorrelations(field, points);
+    std::string series_aut_bytes, field_aut_bytes;
+    for (size_t j = 0; j < series_aut.size(); ++j) {
+        series_aut_bytes += pair_bytes(int32_t(j + 1), 0, 0, series_aut[j]);
+        field_aut_bytes += pair_bytes(int32_t(j + 1), 12, 34, field_aut[j]);
+    }
+    EXPECT_TRUE(same_series(series_aut_bytes, read_file(dir.file("series.aut"))));
+    EXPECT_TRUE(same_series(field_aut_bytes, read_file(dir.file("field.aut"))));
+
+    const TextbookLags clag_s = textbook_critical_lags(series_aut, 1);
+    const TextbookLags clag_f = textbook_critical_lags(field_aut, points);
+    for (double gap : clag_f.closest) ASSERT_GT(gap, 1e-5) << "a lag too close to its bound to call";
+    ASSERT_GT(clag_s.closest[0], 1e-5);
+    EXPECT_EQ(read_file(dir.file("s/critic-lags")), pair_bytes(int32_t(steps - 1), 0, 0, clag_s.lag));
+    EXPECT_EQ(read_file(dir.file("f/critic-lags")), pair_bytes(int32_t(steps - 1), 12, 34, clag_f.lag));
+
     std::vector<float> r1;
     for (const auto& row : series_aut) r1.push_back(row[0]);
-    const std::vector<float> neff = reference_effective_sizes(r1, field_aut, clag_s[0], clag_f);
-    EXPECT_TRUE(same_series(pair_bytes(NEFF_RECORD_TAG, 12, 34, neff), read_file(dir.file("neff"))));
-    EXPECT_GT(clag_s[0], 0.0f) << "the series is smooth enough for a significant lag";
-    EXPECT_EQ(neff[4], MISSING_VALUE);
+    const std::vector<double> neff = textbook_effective_sizes(r1, field_aut, clag_s.lag[0], clag_f.lag);
+    const ParsedSeries got = parse_series(read_file(dir.file("neff")));
+    ASSERT_TRUE(got.ok);
+    ASSERT_EQ(got.pairs.size(), 1u);
+    EXPECT_EQ(std::vector<int32_t>(got.pairs[0].w, got.pairs[0].w + 4),
+              (std::vector<int32_t>{NEFF_RECORD_TAG, 12, 34, points}));
+    ASSERT_EQ(got.pairs[0].values.size(), size_t(points));
+    for (int p = 0; p < points; ++p) { // sums of up to 119 lags in single precision
+        const float v = got.pairs[0].values[size_t(p)];
+        if (std::isnan(neff[size_t(p)])) EXPECT_TRUE(std::isnan(v)) << p << ": the infinite point stays NaN";
+        else EXPECT_NEAR(v, neff[size_t(p)], 1e-5 * std::fabs(neff[size_t(p)])) << p;
+    }
+    EXPECT_GT(clag_s.lag[0], 0.0f) << "the series is smooth enough for a significant lag";
+    EXPECT_EQ(got.pairs[0].values[4], MISSING_VALUE);
+}
+
+TEST(NstarRun, CriticalLagsOfPointsWithoutAutocorrelationsAreRefused)
+{
+    TempDir dir;
+    write_file(dir.file("a1"), lags_file({{0.5f}, {0.25f}, {0.125f}}));
+    // Three points of critical lags; the field autocorrelations hold two, or
+    // three at every lag but the second.
+    write_file(dir.file("a2"), lags_file({{0.4f, 0.4f}, {0.2f, 0.2f}, {0.1f, 0.1f}}));
+    write_file(dir.file("a2gap"), lags_file({{0.4f, 0.4f, 0.4f}, {0.2f, 0.2f}, {0.1f, 0.1f, 0.1f}}));
+    write_file(dir.file("c1"), pair_bytes(1, 0, 0, {2.0f}));
+    write_file(dir.file("c2"), pair_bytes(1, 0, 0, {2.0f, 2.0f, 2.0f}));
+    for (const char* field : {"a2", "a2gap"}) {
+        write_file(dir.file("neff"), "previous contents");
+        const RunResult r = run_program(nstar, std::string("a1\n") + field + "\nc1\nc2\nneff\n", dir.path);
+        EXPECT_EQ(r.status, 2) << field;
+        EXPECT_EQ(r.err, std::string("nstar: c2: critical lags of 3 points, but ") + field +
+                             " holds autocorrelations of only 2\n");
+        EXPECT_EQ(read_file(dir.file("neff")), "previous contents");
+    }
+    // As many points as the narrowest record is fine.
+    write_file(dir.file("c2"), pair_bytes(1, 0, 0, {2.0f, 2.0f}));
+    const RunResult ok = run_program(nstar, "a1\na2gap\nc1\nc2\nneff\n", dir.path);
+    ASSERT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(parse_series(read_file(dir.file("neff"))).pairs.at(0).values.size(), 2u);
 }

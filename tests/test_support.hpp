@@ -52,9 +52,14 @@ float from_bits(uint32_t b);
 // the operands of a commutative operation, which changes only which NaN comes out.
 bool same_value(float a, float b);
 
-// Both byte strings are well-framed series with equal headers and same_value values;
-// on failure says where they first differ.
-testing::AssertionResult same_series(const std::string& want, const std::string& got);
+// Steps between two floats of the same sign in the ordered set of floats (NaNs
+// aside): 0 for equal bits, 1 for neighbours.
+int64_t ulps_apart(float a, float b);
+
+// Both byte strings are well-framed series with equal headers and values that are
+// same_value, or (given max_ulps) at most that many steps apart; on failure says
+// where they first differ.
+testing::AssertionResult same_series(const std::string& want, const std::string& got, int max_ulps = 0);
 
 struct RunResult {
     int status = -1;   // exit status, or 128 + signal
@@ -71,6 +76,7 @@ struct RunOptions {
     // that cannot drop its privileges ends with UNPRIVILEGED_RUN_FAILED.
     bool unprivileged = false;
     long long file_size_limit = -1; // RLIMIT_FSIZE in bytes; -1 leaves it as it is
+    std::vector<int> closed_descriptors; // standard descriptors the program starts without
 };
 inline constexpr int UNPRIVILEGED_RUN_FAILED = 126;
 

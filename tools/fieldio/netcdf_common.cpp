@@ -144,3 +144,35 @@ bool coordinate_decreases(int ncid, int dimid, const char* path)
     nc_check(nc_get_var1_double(ncid, cv, &i1, &last), path, "reading a coordinate");
     return last < first;
 }
+
+bool read_coordinate(int ncid, int dimid, const char* path, double* out, size_t n)
+{
+    const int cv = coordinate_variable(ncid, dimid);
+    if (cv < 0) return false;
+    nc_type t;
+    size_t len;
+    nc_check(nc_inq_vartype(ncid, cv, &t), path, "coordinate variable");
+    nc_check(nc_inq_dimlen(ncid, dimid, &len), path, "coordinate dimension");
+    if (!is_numeric(t) || len != n) return false;
+    nc_check(nc_get_var_double(ncid, cv, out), path, "reading a coordinate");
+    return true;
+}
+
+Geography coordinate_geography(int ncid, int dimid)
+{
+    const int cv = coordinate_variable(ncid, dimid);
+    if (cv < 0) return Geography::other;
+    const std::string standard = text_attribute(ncid, cv, "standard_name");
+    if (standard == "latitude") return Geography::latitude;
+    if (standard == "longitude") return Geography::longitude;
+    // CF spells degrees north as degrees_north, degree_north, degree_N, degrees_N,
+    // degreeN or degreesN; east likewise.
+    std::string units = text_attribute(ncid, cv, "units");
+    units = units.substr(0, units.find('\0'));
+    const size_t after = units.find_first_not_of("degres");
+    if (units.rfind("degree", 0) != 0 || after == std::string::npos) return Geography::other;
+    const std::string rest = units.substr(after);
+    if (rest == "_north" || rest == "_N" || rest == "N") return Geography::latitude;
+    if (rest == "_east" || rest == "_E" || rest == "E") return Geography::longitude;
+    return Geography::other;
+}

@@ -35,3 +35,14 @@ std::string dimension_list(const TimeVariable& tv);
 // Whether the 1-D coordinate variable of dimension `dim` (a variable of the same
 // name) runs from larger to smaller values. False when there is none.
 bool coordinate_decreases(int ncid, int dimid, const char* path);
+
+// The n values of the 1-D coordinate variable of dimension `dim`. False, leaving
+// out untouched, when there is none, it is not numeric or its length is not n.
+bool read_coordinate(int ncid, int dimid, const char* path, double* out, size_t n);
+
+enum class Geography { other, latitude, longitude };
+
+// Whether the coordinate variable of dimension `dim` holds latitudes or
+// longitudes, by its units (degrees_north, degrees_east and their variants) or
+// standard_name.
+Geography coordinate_geography(int ncid, int dimid);

@@ -1,5 +1,6 @@
 #include "png_output.hpp"
 
+#include <cmath>
 #include <cstdlib>
 #include <png.h>
 #include <string>
@@ -12,10 +13,17 @@
 
 namespace {
 
-// With a template, row 0 goes on top when the row coordinate (latitude, say)
-// falls from first to last: the grid then runs north to south.
-bool row0_on_top_like(const PngOptions& opt, const RecordHeader& h)
+AxisKind axis_kind(Geography g)
 {
+    return g == Geography::latitude ? AxisKind::latitude : g == Geography::longitude ? AxisKind::longitude : AxisKind::plain;
+}
+
+// With a template, row 0 goes on top when the row coordinate (latitude, say)
+// falls from first to last: the grid then runs north to south. The template's
+// coordinates also label the map's edges.
+bool row0_on_top_like(const PngOptions& opt, const RecordHeader& h, MapStyle& style)
+{
+    static double row_coordinates[MAX_POINTS], column_coordinates[MAX_POINTS];
     static TimeVariable tv;
     open_time_variable(opt.like_path, opt.like_var, tv);
     if (tv.points != h.w4 || tv.columns != h.w2 || tv.rows != h.w3) {
@@ -25,6 +33,14 @@ bool row0_on_top_like(const PngOptions& opt, const RecordHeader& h)
         fatal(opt.like_path, cause.c_str());
     }
     const bool top = tv.rank >= 3 && coordinate_decreases(tv.ncid, tv.dimids[tv.rank - 2], opt.like_path);
+    if (tv.rank >= 3 && read_coordinate(tv.ncid, tv.dimids[tv.rank - 2], opt.like_path, row_coordinates, size_t(h.w3))) {
+        style.row_coordinates = row_coordinates;
+        style.row_kind = axis_kind(coordinate_geography(tv.ncid, tv.dimids[tv.rank - 2]));
+    }
+    if (tv.rank >= 2 && read_coordinate(tv.ncid, tv.dimids[tv.rank - 1], opt.like_path, column_coordinates, size_t(h.w2))) {
+        style.column_coordinates = column_coordinates;
+        style.column_kind = axis_kind(coordinate_geography(tv.ncid, tv.dimids[tv.rank - 1]));
+    }
     nc_close(tv.ncid);
     return top;
 }
@@ -46,13 +62,27 @@ void write_record_png(const char* record_path, const char* png_path, const PngOp
                                   std::to_string(h.w4) + " values, so it holds no grid to draw";
         fatal(record_path, cause.c_str());
     }
-    const bool top = opt.like_path ? row0_on_top_like(opt, h) : opt.flip;
+    MapStyle style = opt.style;
+    style.row0_on_top = opt.like_path ? row0_on_top_like(opt, h, style) : opt.flip;
+    write_map_png(png_path, values, h.w2, h.w3, style);
+}
 
-    const MapLayout m = plan_map(h.w2, h.w3);
+void write_map_png(const char* png_path, const float* values, int32_t columns, int32_t rows, const MapStyle& style)
+{
+    if (columns < 1 || rows < 1 || columns > MAX_MAP_SIDE || rows > MAX_MAP_SIDE ||
+        int64_t(columns) * rows > MAX_MAP_CELLS) {
+        const std::string cause = "a grid of " + std::to_string(rows) + " rows × " + std::to_string(columns) +
+                                  " columns cannot be drawn (1 … " + std::to_string(MAX_MAP_SIDE) + " each, at most " +
+                                  std::to_string(MAX_MAP_CELLS) + " cells)";
+        fatal(png_path, cause.c_str());
+    }
+    if (style.fixed_range && !(style.lo < style.hi && std::isfinite(style.lo) && std::isfinite(style.hi)))
+        fatal(png_path, "the colour range LO:HI needs finite numbers with LO below HI");
+    const MapLayout m = plan_map(columns, rows, style);
     const size_t bytes = size_t(m.width) * size_t(m.height) * 3;
     auto* rgb = static_cast<unsigned char*>(std::malloc(bytes));
     if (!rgb) fatal(png_path, "cannot reserve memory for the picture");
-    draw_map(values, h.w2, h.w3, top, m, rgb);
+    draw_map(values, columns, rows, style, m, rgb);
 
     // Encoded in memory and written by output_file: libpng's own file writer
     // removes the output path when it fails, whatever that path was.

@@ -1,9 +1,10 @@
 // fieldtool: the companion program that turns NetCDF fields and CSV series into
 // record files for lagscan, sigcut and nstar, and their results back into NetCDF,
 // text and a PNG map.
+#include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -57,13 +58,18 @@ data come in, and shows what a record file holds.
       columns (x) when W2 × W3 = W4, else one dimension (point). The template's
       grid must be the record's W3 rows × W2 columns. MISSING_VALUE becomes the
       _FillValue, netCDF's default float fill (9.96921e+36).
-  png FILE OUT.png [--record K] [--flip | --like NC VAR]
+  png FILE OUT.png [--record K] [--flip | --like NC VAR] [--range LO:HI]
+                   [--diverging]
       Record pair K (default 1) as a colour map of its W3 rows × W2 columns (W2 ×
       W3 must equal W4), with a colour bar and its range below; MISSING_VALUE and
       NaN are grey. North is up when the file's row 0 is the southernmost row,
       as in most NetCDF grids (latitude increasing): row 0 is drawn at the
       bottom. Use --flip for a grid stored north to south, or --like with the
-      NetCDF variable the field came from to decide by its row coordinate.
+      NetCDF variable the field came from to decide by its row coordinate; its
+      coordinates then also label the left and bottom edges (30N, 120W).
+      The colours span the values' range, or LO … HI with --range (values
+      beyond take the end colours). --diverging draws blue below 0, white at 0
+      and red above, over ±max|value| unless --range is given.
 
 Outputs are written to a temporary file beside them and renamed into place when
 complete, so a failed run leaves an existing file of that name as it was; a
@@ -83,13 +89,29 @@ cause" and the exit status is then 2.
 struct Arguments {
     int positional_count = 0;
     const char* positional[4] = {};
-    bool csv = false, flip = false, allow_missing = false;
+    bool csv = false, flip = false, allow_missing = false, diverging = false, fixed_range = false;
+    double lo = 0, hi = 0;
     const char* column = nullptr;
     const char* like_path = nullptr;
     const char* like_var = nullptr;
     const char* name = nullptr;
     int32_t record = 1;
 };
+
+// LO:HI, two finite numbers with LO below HI.
+void parse_range(const char* s, Arguments& a)
+{
+    const std::string bad = std::string("--range needs LO:HI, two numbers with LO below HI, not \"") + s + "\"";
+    const char* colon = std::strchr(s, ':');
+    if (!colon || colon == s) usage_error(bad);
+    char* end = nullptr;
+    a.lo = std::strtod(s, &end);
+    if (end != colon) usage_error(bad);
+    a.hi = std::strtod(colon + 1, &end);
+    if (end == colon + 1 || *end != '\0' || !std::isfinite(a.lo) || !std::isfinite(a.hi) || !(a.lo < a.hi))
+        usage_error(bad);
+    a.fixed_range = true;
+}
 
 int32_t record_number(const char* s)
 {
@@ -115,6 +137,8 @@ Arguments parse(const char* command, int argc, char** argv, int positionals, con
             if (w == "--csv") a.csv = true;
             else if (w == "--flip") a.flip = true;
             else if (w == "--allow-missing") a.allow_missing = true;
+            else if (w == "--diverging") a.diverging = true;
+            else if (w == "--range") parse_range(value(1), a);
             else if (w == "--column") a.column = value(1);
             else if (w == "--name") a.name = value(1);
             else if (w == "--record") a.record = record_number(value(1));
@@ -182,9 +206,14 @@ int main(int argc, char** argv)
         const Arguments a = parse("to-netcdf", rest, words, 2, "--like --record --name ");
         write_result_netcdf(a.positional[0], a.positional[1], {a.record, a.like_path, a.like_var, a.name});
     } else if (command == "png") {
-        const Arguments a = parse("png", rest, words, 2, "--record --flip --like ");
+        const Arguments a = parse("png", rest, words, 2, "--record --flip --like --range --diverging ");
         if (a.flip && a.like_path) usage_error("png takes --flip or --like, not both");
-        write_record_png(a.positional[0], a.positional[1], {a.record, a.flip, a.like_path, a.like_var});
+        PngOptions opt{a.record, a.flip, a.like_path, a.like_var, {}};
+        opt.style.scale = a.diverging ? ColourScale::diverging : ColourScale::sequential;
+        opt.style.fixed_range = a.fixed_range;
+        opt.style.lo = a.lo;
+        opt.style.hi = a.hi;
+        write_record_png(a.positional[0], a.positional[1], opt);
     } else {
         usage_error("unknown subcommand \"" + command + "\"");
     }
