@@ -28,10 +28,13 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     std::error_code ec;
-    // Tests make files read-only or unreadable; give permissions back first.
+    // Tests make files read-only or unreadable; give permissions back first. A
+    // link is skipped: permissions() would follow it and change its target,
+    // which may be a system file such as /dev/full.
     for (auto& e : std::filesystem::recursive_directory_iterator(path, ec))
-        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
+        if (!e.is_symlink(ec))
+            std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path, ec);
 }
 
