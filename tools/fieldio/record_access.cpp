@@ -3,10 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "output_file.hpp"
 #include "run_frame.hpp"
 
 namespace {
@@ -36,10 +39,13 @@ void open_record_input(RecordInput& in, const char* path)
 
 void open_record_output(RecordOutput& out, const char* path)
 {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // The record writer reports its own failures with no way back to remove a
+    // half-written file, so it writes into memory, where it cannot fail for want
+    // of disk, and output_file takes the bytes to disk.
+    const int fd = ::memfd_create("fieldio-records", MFD_CLOEXEC);
     if (fd < 0) fatal_errno(path, errno);
-    // Truncated already: the record writer's own truncation then finds nothing to drop.
     attach(out.f, fd, path, false);
+    std::snprintf(out.path, sizeof out.path, "%s", path);
 }
 
 bool read_pair(RecordInput& in, RecordHeader& h, float* values)
@@ -75,8 +81,18 @@ void write_pair(RecordOutput& out, const RecordHeader& h, const float* values)
 
 void close_record_output(RecordOutput& out)
 {
-    if (!out.f.output_started) return;
-    flush_output(out.f);
-    if (::close(out.f.fd) != 0) fatal_errno(out.f.name, errno);
+    if (out.f.output_started) flush_output(out.f);
+    if (::lseek(out.f.fd, 0, SEEK_SET) != 0) fatal_errno(out.path, errno);
+    static OutputFile file;
+    begin_output_file(file, out.path);
+    for (;;) {
+        const ssize_t n = ::read(out.f.fd, out.f.buf, SERIES_BUFFER_BYTES);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) output_fatal(out.path, std::strerror(errno));
+        if (n == 0) break;
+        write_output_file(file, out.f.buf, size_t(n));
+    }
+    commit_output_file(file);
+    ::close(out.f.fd);
     out.f.fd = -1;
 }

@@ -1,8 +1,10 @@
-// Opening record files the way an ordinary command-line tool does (inputs read
-// only, outputs created or truncated), outside the three programs' run frame,
-// and reading them pair by pair with the capacities checked.
+// Opening record files the way an ordinary command-line tool does, outside the
+// three programs' run frame: inputs read only, pair by pair with the capacities
+// checked; outputs gathered in memory and written through output_file when
+// closed, so that a failed run leaves an older file of that name as it was.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "series_file.hpp"
@@ -14,7 +16,8 @@ struct RecordInput {
     int32_t pairs_read = 0;
 };
 struct RecordOutput {
-    SeriesFile f;
+    SeriesFile f; // writes into an anonymous file in memory
+    char path[PATH_MAX] = {};
 };
 
 void open_record_input(RecordInput& in, const char* path);
@@ -29,5 +32,6 @@ void read_pair_number(RecordInput& in, int32_t k, RecordHeader& h, float* values
 
 void write_pair(RecordOutput& out, const RecordHeader& h, const float* values);
 
-// Flushes and closes the output; a failure here is still fatal.
+// Writes everything to the output's path through output_file and closes it; a
+// failure is fatal, naming the whole path and the system's cause.
 void close_record_output(RecordOutput& out);
