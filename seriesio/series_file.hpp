@@ -36,7 +36,7 @@ inline constexpr size_t SERIES_BUFFER_BYTES = size_t{1} << 20;
 
 struct SeriesFile {
     int fd = -1;
-    char name[96] = {};        // as the user typed it, for diagnostics (fits width 80)
+    char name[4096] = {};      // as given, whole (PATH_MAX), for diagnostics
     int write_errno = 0;       // why the file could only be opened read-only, or 0
     bool output_started = false;
     bool writing = false;      // buffer holds pending output rather than read-ahead
