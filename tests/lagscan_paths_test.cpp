@@ -103,6 +103,28 @@ TEST_P(KernelPath, DenselySprinkledHostileValues)
     }
 }
 
+TEST_P(KernelPath, EveryStepCountAroundTheLagBlocks)
+{
+    // Lags run in blocks of 7 or 15 over steps unrolled as many times: these counts
+    // end a series in the first block of a pass, on a block boundary, and at every
+    // place in between, with hostile values in the deviations the ring carries.
+    for (int steps = 1; steps <= 48; ++steps) {
+        const Field x = random_field(steps, 21, unsigned(steps) + 500, true);
+        EXPECT_TRUE(same_bits(reference_autocorrelations(x, 21), run(x))) << steps << " steps";
+        const Field y = hostile_points_field(steps, HOSTILE_KINDS + 3, unsigned(steps) + 700);
+        EXPECT_TRUE(same_bits(reference_autocorrelations(y, HOSTILE_KINDS + 3), run(y))) << steps << " steps";
+    }
+}
+
+TEST_P(KernelPath, TheWholePointCapacityAndOneShort)
+{
+    // The last tile ends exactly at the capacity, or one point short of it.
+    for (int points : {MAX_POINTS, MAX_POINTS - 1}) {
+        const Field x = random_field(31, points, unsigned(points), true);
+        EXPECT_TRUE(same_bits(reference_autocorrelations(x, points), run(x))) << points << " points";
+    }
+}
+
 TEST_P(KernelPath, ShorterRecordsLeaveZerosAndTheLastCountRules)
 {
     // Rows of 40, 12, 40, 50 and finally 23 values: points beyond a row's own
