@@ -114,7 +114,7 @@ void autocorrelations(const FieldSeries& xs, int32_t n, float* aut)
     if (steps < 2) return; // no lag
     const int32_t tiles = (n + W - 1) / W;
     for (int32_t b = 0; b < tiles; ++b)
-        tile_autocorrelations(xs.v + size_t(b) * MAX_STEPS * W, steps, aut + size_t(b) * W);
+        tile_autocorrelations(xs.v + size_t(b) * size_t(xs.depth) * W, steps, aut + size_t(b) * W);
 }
 
 } // namespace LAG_KERNEL_NS

@@ -265,23 +265,23 @@ namespace {
 // Copies k values (a whole record) to one step of consecutive tiles of `lanes`
 // points; a fixed lane count turns each piece into a few vector moves.
 template <size_t LANES>
-void spread_fixed(const unsigned char* src, size_t k, float* step)
+void spread_fixed(const unsigned char* src, size_t k, float* step, size_t depth)
 {
-    constexpr size_t tile = size_t(MAX_STEPS) * LANES;
+    const size_t tile = depth * LANES;
     const size_t whole = k / LANES;
     for (size_t b = 0; b < whole; ++b) std::memcpy(step + b * tile, src + b * LANES * 4, LANES * 4);
     if (k > whole * LANES) std::memcpy(step + whole * tile, src + whole * LANES * 4, (k - whole * LANES) * 4);
 }
 
-void spread(const unsigned char* src, size_t k, float* step, size_t lanes)
+void spread(const unsigned char* src, size_t k, float* step, size_t lanes, size_t depth)
 {
     switch (lanes) {
-    case 1: return spread_fixed<1>(src, k, step);
-    case 4: return spread_fixed<4>(src, k, step);
-    case 8: return spread_fixed<8>(src, k, step);
-    case 16: return spread_fixed<16>(src, k, step);
+    case 1: return spread_fixed<1>(src, k, step, depth);
+    case 4: return spread_fixed<4>(src, k, step, depth);
+    case 8: return spread_fixed<8>(src, k, step, depth);
+    case 16: return spread_fixed<16>(src, k, step, depth);
     }
-    const size_t tile = size_t(MAX_STEPS) * lanes;
+    const size_t tile = depth * lanes;
     for (size_t p = 0; p < k; p += lanes)
         std::memcpy(step + p / lanes * tile, src + p * 4, (k - p < lanes ? k - p : lanes) * 4);
 }
@@ -296,14 +296,31 @@ void read_record_into_step(SeriesFile& f, int32_t k, FieldSeries& s, int32_t t)
     const int32_t payload = open_record(f, need);
     float* step = s.v + size_t(t) * size_t(s.lanes);
     if (need > 0 && fill(f, need) >= need) {
-        spread(f.buf + f.pos, size_t(k), step, size_t(s.lanes));
+        spread(f.buf + f.pos, size_t(k), step, size_t(s.lanes), size_t(s.depth));
         f.pos += need;
     } else if (need > 0) {
         static float row[MAX_POINTS];
         take(f, reinterpret_cast<unsigned char*>(row), need);
-        spread(reinterpret_cast<const unsigned char*>(row), size_t(k), step, size_t(s.lanes));
+        spread(reinterpret_cast<const unsigned char*>(row), size_t(k), step, size_t(s.lanes), size_t(s.depth));
     }
     close_record(f, payload, need);
+}
+
+// Record pairs in the rest of a mapped input by its framing alone, counting up to
+// one past the capacity. It stops at the first marker that cannot frame a record;
+// the reading proper reports that one, and finds no more pairs than counted here.
+int32_t framed_pairs(const SeriesFile& f)
+{
+    size_t at = f.pos;
+    int32_t records = 0;
+    while (records < 2 * (MAX_STEPS + 1) && f.len - at >= 4) {
+        int32_t payload;
+        std::memcpy(&payload, f.buf + at, 4);
+        if (payload < 0 || f.len - at - 4 < uint64_t(payload) + 4) break;
+        at += 8 + size_t(payload);
+        ++records;
+    }
+    return (records + 1) / 2;
 }
 
 } // namespace
@@ -313,8 +330,19 @@ void read_field_series(SeriesFile& f, FieldSeries& s)
     // Storage beyond MAX_STEPS x MAX_POINTS values would be written otherwise.
     if (s.lanes < 1 || MAX_POINTS % s.lanes != 0) fatal(f.name, "tile width does not divide the point capacity");
     s.count = 0;
+    s.depth = MAX_STEPS;
+    // Tiles as deep as the series (and one step more, which stays 0.0): a short
+    // series then lies in the first pages of the storage, and those are all that
+    // is ever touched, instead of the head of every tile across all of it.
+    fill(f, 1);
+    if (f.mapped) {
+        const int32_t pairs = framed_pairs(f);
+        if (pairs < MAX_STEPS) s.depth = pairs + 1;
+    }
     RecordHeader h;
     while (read_series_header(f, s.count, h)) {
+        // Only a file rewritten while mapped holds more pairs than were counted.
+        if (s.count == s.depth) fatal(f.name, "file changed while being read");
         read_record_into_step(f, h.w4, s, s.count);
         s.last = h;
         ++s.count;
