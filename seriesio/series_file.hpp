@@ -78,8 +78,15 @@ inline size_t cell(const FieldSeries& s, int32_t t, int32_t p)
 // The column of point p; only for the point-major layout (lanes = 1).
 inline float* column(const FieldSeries& s, int32_t p) { return s.v + size_t(p) * size_t(s.depth); }
 
-// Zero-filled storage for MAX_STEPS x MAX_POINTS values, reserved once per run.
+// Zero-filled storage for MAX_STEPS x MAX_POINTS values, reserved once per run;
+// std::free gives it back.
 float* reserve_matrix();
+
+// The same for a FieldSeries in tiles, aligned to a huge page, so that a step of a
+// 16-lane tile is one whole cache line and is filled without reading it first.
+// The programs never give it back; release_tiles is for code that reserves many.
+float* reserve_tiles();
+void release_tiles(float* m);
 
 // Returns false, consuming nothing, when the file ends where the next record would
 // begin. Otherwise reads one record of at least 16 bytes; extra payload is skipped.

@@ -13,7 +13,7 @@
 
 namespace {
 
-using Matrix = std::unique_ptr<float, decltype(&std::free)>;
+using Matrix = std::unique_ptr<float, decltype(&release_tiles)>;
 
 // Writes x as a series file and reads it back into tiles of `lanes` points.
 Matrix read_tiled(const std::string& file_bytes, int32_t lanes, FieldSeries& xs)
@@ -25,7 +25,7 @@ Matrix read_tiled(const std::string& file_bytes, int32_t lanes, FieldSeries& xs)
     f.fd = ::open(dir.file("in").c_str(), O_RDONLY);
     std::snprintf(f.name, sizeof f.name, "in");
     f.buf = buf.get();
-    Matrix m(reserve_matrix(), &std::free);
+    Matrix m(reserve_tiles(), &release_tiles);
     xs = FieldSeries{};
     xs.lanes = lanes;
     xs.v = m.get();
@@ -39,7 +39,7 @@ Field path_autocorrelations(LagPath path, const std::string& file_bytes)
     FieldSeries xs;
     const Matrix in = read_tiled(file_bytes, lag_path_lanes(path), xs);
     const int32_t n = xs.count > 0 ? xs.last.w4 : 0;
-    Matrix aut(reserve_matrix(), &std::free);
+    Matrix aut(reserve_tiles(), &release_tiles);
     compute_autocorrelations(path, xs, n, aut.get());
     Field out(xs.count > 1 ? size_t(xs.count - 1) : 0, std::vector<float>(size_t(n)));
     for (size_t j = 0; j < out.size(); ++j)
@@ -159,7 +159,7 @@ TEST(KernelDispatch, SeriesTiledForAnotherPathIsRefused)
     const Field x = random_field(4, 3, 1, false);
     FieldSeries xs;
     const Matrix in = read_tiled(field_bytes(x), 1, xs);
-    Matrix aut(reserve_matrix(), &std::free);
+    Matrix aut(reserve_tiles(), &release_tiles);
     EXPECT_EXIT(compute_autocorrelations(LagPath::portable, xs, 3, aut.get()), testing::ExitedWithCode(2),
                 "tiled for another kernel");
 }

@@ -34,7 +34,7 @@ struct TestFile {
 };
 
 struct Matrix {
-    std::unique_ptr<float, decltype(&std::free)> storage{reserve_matrix(), &std::free};
+    std::unique_ptr<float, decltype(&release_tiles)> storage{reserve_tiles(), &release_tiles};
     FieldSeries s;
     Matrix() { s.v = storage.get(); }
     float at(int t, int p) const { return column(s, p)[t]; }
