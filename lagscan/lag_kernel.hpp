@@ -7,7 +7,8 @@
 // of LAGS deviations that those lags reach back to, so each step loads two
 // deviations for LAGS multiplies. LAGS is the most for which accumulators, ring,
 // the step's own deviation and one product still fit the vector registers
-// (2 LAGS + 2; checked in the compiled loop).
+// (2 LAGS + 2). The compiler still spills one or two of them; the kernel code
+// test bounds how often the built inner loop reads memory per multiply.
 #pragma once
 
 #include <cstdint>
