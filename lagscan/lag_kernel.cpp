@@ -44,40 +44,37 @@ void store(float* p, vec v) { std::memcpy(p, &v, sizeof v); }
 // Deviations from the mean of the tile in hand, step by step.
 vec dev[MAX_STEPS];
 
-// Sums the lag products of lags j0 .. j0+K-1 into acc. Lag j0+k takes its first
-// term at t = j0+k, so below t = j0+K-1 only the lags already started take one; no
-// term is ever made up (a zero term would turn an infinite deviation into NaN).
-inline void lag_block(int32_t steps, int32_t j0, vec (&acc)[K])
+// One block of K steps for lags j0 .. j0+K-1, from step t on (t - j0 a multiple of
+// K). Lag j0+k pairs step t with step t-j0-k, so the K lags in flight reach back
+// over K consecutive deviations; these sit in a ring of registers, dev[s] in slot
+// (s - j0) % K, and each step loads only its own deviation and the one entering
+// the ring. With the steps unrolled K times every slot index is a constant, so
+// ring and accumulators stay in registers. FIRST: the block where lag j0+k takes
+// its first term at t = j0+k, none before (a zero term would turn an infinite
+// deviation into NaN). CHECKED: stops at the last step.
+template <bool FIRST, bool CHECKED>
+inline void ring_block(int32_t steps, int32_t j0, int32_t t, vec (&ring)[K], vec (&acc)[K])
 {
-    for (int k = 0; k < K; ++k) acc[k] = vec{};
-    const int32_t all_started = j0 + K - 1;
-    for (int32_t t = j0; t < all_started && t < steps; ++t) {
-        const vec dt = dev[t];
+#pragma GCC unroll 32
+    for (int u = 0; u < K; ++u) {
+        if (CHECKED && t + u >= steps) return;
+        const vec dt = dev[t + u];
+        ring[u] = dev[t + u - j0];
 #pragma GCC unroll 32
         for (int k = 0; k < K; ++k)
-            if (k <= t - j0) acc[k] = dt * dev[t - j0 - k] + acc[k];
+            if (!FIRST || k <= u) acc[k] = dt * ring[(u - k + K) % K] + acc[k];
     }
-    // Two steps at a time: the deviation lag k of step t+1 pairs with is the one
-    // lag k-1 of step t paired with, so each is loaded once for both.
-    int32_t t = all_started;
-    for (; t + 1 < steps; t += 2) {
-        const vec d0 = dev[t];
-        const vec d1 = dev[t + 1];
-        const vec* back = dev + (t - j0); // back[-k] = dev[t - j0 - k]
-        vec later = back[1];
-#pragma GCC unroll 32
-        for (int k = 0; k < K; ++k) {
-            const vec earlier = back[-k];
-            acc[k] = d0 * earlier + acc[k];
-            acc[k] = d1 * later + acc[k];
-            later = earlier;
-        }
-    }
-    if (t < steps) {
-        const vec dt = dev[t];
-#pragma GCC unroll 32
-        for (int k = 0; k < K; ++k) acc[k] = dt * dev[t - j0 - k] + acc[k];
-    }
+}
+
+// Sums the lag products of lags j0 .. j0+K-1 into acc, each in increasing t.
+inline void lag_block(int32_t steps, int32_t j0, vec (&acc)[K])
+{
+    vec ring[K];
+    for (int k = 0; k < K; ++k) acc[k] = ring[k] = vec{};
+    ring_block<true, true>(steps, j0, j0, ring, acc);
+    int32_t t = j0 + K;
+    for (; t + K <= steps; t += K) ring_block<false, false>(steps, j0, t, ring, acc);
+    if (t < steps) ring_block<false, true>(steps, j0, t, ring, acc);
 }
 
 void tile_autocorrelations(const float* x, int32_t steps, float* aut)
@@ -117,7 +114,7 @@ void autocorrelations(const FieldSeries& xs, int32_t n, float* aut)
     if (steps < 2) return; // no lag
     const int32_t tiles = (n + W - 1) / W;
     for (int32_t b = 0; b < tiles; ++b)
-        tile_autocorrelations(xs.v + size_t(b) * MAX_STEPS * W, steps, aut + size_t(b) * W);
+        tile_autocorrelations(xs.v + size_t(b) * size_t(xs.depth) * W, steps, aut + size_t(b) * W);
 }
 
 } // namespace LAG_KERNEL_NS

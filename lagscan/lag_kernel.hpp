@@ -3,10 +3,12 @@
 // one source gives every path and a binary holds them all side by side.
 //
 // Each path works on a FieldSeries in tiles of LANES points (one vector lane per
-// point) and keeps LAGS lags in flight: one accumulator vector per lag. LAGS is
-// the most whose inner loop still keeps every accumulator and the deviations of
-// two steps in registers (checked in the compiled loop); more lags per pass mean
-// fewer passes over a tile's deviations, which live in L2.
+// point) and keeps LAGS lags in flight: one accumulator vector per lag, and a ring
+// of LAGS deviations that those lags reach back to, so each step loads two
+// deviations for LAGS multiplies. LAGS is the most for which accumulators, ring,
+// the step's own deviation and one product still fit the vector registers
+// (2 LAGS + 2). The compiler still spills one or two of them; the kernel code
+// test bounds how often the built inner loop reads memory per multiply.
 #pragma once
 
 #include <cstdint>
@@ -16,20 +18,20 @@
 // Any x86-64: 128-bit vectors.
 namespace lag_portable {
 inline constexpr int32_t LANES = 4;
-inline constexpr int32_t LAGS = 12;
+inline constexpr int32_t LAGS = 7;
 void autocorrelations(const FieldSeries& xs, int32_t n, float* aut);
 } // namespace lag_portable
 
 // 256-bit vectors, 16 registers.
 namespace lag_avx2 {
 inline constexpr int32_t LANES = 8;
-inline constexpr int32_t LAGS = 12;
+inline constexpr int32_t LAGS = 7;
 void autocorrelations(const FieldSeries& xs, int32_t n, float* aut);
 } // namespace lag_avx2
 
 // 512-bit vectors, 32 registers.
 namespace lag_avx512 {
 inline constexpr int32_t LANES = 16;
-inline constexpr int32_t LAGS = 24;
+inline constexpr int32_t LAGS = 15;
 void autocorrelations(const FieldSeries& xs, int32_t n, float* aut);
 } // namespace lag_avx512

@@ -14,7 +14,7 @@ int main()
     const LagPath path = choose_lag_path(this_cpu());
     FieldSeries xvec;
     xvec.lanes = lag_path_lanes(path);
-    xvec.v = reserve_matrix();
+    xvec.v = reserve_tiles();
     read_field_series(input, xvec);
     const int32_t steps = xvec.count;
     const int32_t n = steps > 0 ? xvec.last.w4 : 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <immintrin.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,19 +164,51 @@ void put_marker(SeriesFile& f, int32_t m) { put(f, &m, 4); }
 
 } // namespace
 
+namespace {
+
+constexpr size_t HUGE_PAGE = size_t{2} << 20;
+constexpr size_t MATRIX_BYTES = size_t(MAX_STEPS) * MAX_POINTS * sizeof(float);
+// The same in whole huge pages.
+constexpr size_t TILES_SPAN = (MATRIX_BYTES + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+
+void advise_huge_pages(void* m, size_t bytes)
+{
+    // Huge pages cut the cost of first touching 80 MB from some 20000 page faults
+    // to a few dozen. Only advice: without them everything works the same.
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(m) + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(m) + bytes) & ~uintptr_t(HUGE_PAGE - 1);
+    if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+} // namespace
+
 float* reserve_matrix()
 {
     // calloc of this size maps fresh zero pages: nothing is touched until used.
-    const size_t bytes = size_t(MAX_STEPS) * MAX_POINTS * sizeof(float);
-    void* m = std::calloc(bytes, 1);
+    void* m = std::calloc(MATRIX_BYTES, 1);
     if (!m) fatal("memory", "cannot reserve the series matrix");
-    // Huge pages cut the cost of first touching 80 MB from some 20000 page faults
-    // to a few dozen. Only advice: without them everything works the same.
-    constexpr uintptr_t huge = uintptr_t{2} << 20;
-    const uintptr_t start = (reinterpret_cast<uintptr_t>(m) + huge - 1) & ~(huge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(m) + bytes) & ~(huge - 1);
-    if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    advise_huge_pages(m, MATRIX_BYTES);
     return static_cast<float*>(m);
+}
+
+float* reserve_tiles()
+{
+    // Fresh anonymous pages read as zero and cost nothing until touched. Aligned to
+    // a huge page: all of it can lie in huge pages, and each step of a 16-lane tile
+    // is one whole cache line.
+    void* m = ::mmap(nullptr, TILES_SPAN + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) fatal("memory", "cannot reserve the series matrix");
+    const uintptr_t base = reinterpret_cast<uintptr_t>(m);
+    const uintptr_t start = (base + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
+    if (start > base) ::munmap(m, start - base);
+    ::munmap(reinterpret_cast<void*>(start + TILES_SPAN), base + HUGE_PAGE - start);
+    advise_huge_pages(reinterpret_cast<void*>(start), TILES_SPAN);
+    return reinterpret_cast<float*>(start);
+}
+
+void release_tiles(float* m)
+{
+    if (m) ::munmap(m, TILES_SPAN);
 }
 
 bool read_record_header(SeriesFile& f, RecordHeader& h)
@@ -269,23 +302,44 @@ namespace {
 // Copies k values (a whole record) to one step of consecutive tiles of `lanes`
 // points; a fixed lane count turns each piece into a few vector moves.
 template <size_t LANES>
-void spread_fixed(const unsigned char* src, size_t k, float* step)
+void spread_fixed(const unsigned char* src, size_t k, float* step, size_t depth)
 {
-    constexpr size_t tile = size_t(MAX_STEPS) * LANES;
+    const size_t tile = depth * LANES;
     const size_t whole = k / LANES;
     for (size_t b = 0; b < whole; ++b) std::memcpy(step + b * tile, src + b * LANES * 4, LANES * 4);
     if (k > whole * LANES) std::memcpy(step + whole * tile, src + whole * LANES * 4, (k - whole * LANES) * 4);
 }
 
-void spread(const unsigned char* src, size_t k, float* step, size_t lanes)
+// Sixteen lanes make one step of a tile one whole cache line (the storage is
+// aligned): each piece goes straight to memory, past the caches, instead of first
+// reading in the line it replaces. The kernel reads the tiles much later, long
+// after these lines would have left the caches anyway.
+void spread_lines(const unsigned char* src, size_t k, float* step, size_t depth)
+{
+    const size_t tile = depth * 16;
+    const size_t whole = k / 16;
+    for (size_t b = 0; b < whole; ++b) {
+        float* to = step + b * tile;
+        const auto* from = reinterpret_cast<const float*>(src + b * 64);
+        _mm_stream_ps(to, _mm_loadu_ps(from));
+        _mm_stream_ps(to + 4, _mm_loadu_ps(from + 4));
+        _mm_stream_ps(to + 8, _mm_loadu_ps(from + 8));
+        _mm_stream_ps(to + 12, _mm_loadu_ps(from + 12));
+    }
+    if (k > whole * 16) std::memcpy(step + whole * tile, src + whole * 64, (k - whole * 16) * 4);
+}
+
+void spread(const unsigned char* src, size_t k, float* step, size_t lanes, size_t depth)
 {
     switch (lanes) {
-    case 1: return spread_fixed<1>(src, k, step);
-    case 4: return spread_fixed<4>(src, k, step);
-    case 8: return spread_fixed<8>(src, k, step);
-    case 16: return spread_fixed<16>(src, k, step);
+    case 1: return spread_fixed<1>(src, k, step, depth);
+    case 4: return spread_fixed<4>(src, k, step, depth);
+    case 8: return spread_fixed<8>(src, k, step, depth);
+    case 16:
+        if (reinterpret_cast<uintptr_t>(step) % 64 == 0) return spread_lines(src, k, step, depth);
+        return spread_fixed<16>(src, k, step, depth);
     }
-    const size_t tile = size_t(MAX_STEPS) * lanes;
+    const size_t tile = depth * lanes;
     for (size_t p = 0; p < k; p += lanes)
         std::memcpy(step + p / lanes * tile, src + p * 4, (k - p < lanes ? k - p : lanes) * 4);
 }
@@ -300,14 +354,31 @@ void read_record_into_step(SeriesFile& f, int32_t k, FieldSeries& s, int32_t t)
     const int32_t payload = open_record(f, need);
     float* step = s.v + size_t(t) * size_t(s.lanes);
     if (need > 0 && fill(f, need) >= need) {
-        spread(f.buf + f.pos, size_t(k), step, size_t(s.lanes));
+        spread(f.buf + f.pos, size_t(k), step, size_t(s.lanes), size_t(s.depth));
         f.pos += need;
     } else if (need > 0) {
         static float row[MAX_POINTS];
         take(f, reinterpret_cast<unsigned char*>(row), need);
-        spread(reinterpret_cast<const unsigned char*>(row), size_t(k), step, size_t(s.lanes));
+        spread(reinterpret_cast<const unsigned char*>(row), size_t(k), step, size_t(s.lanes), size_t(s.depth));
     }
     close_record(f, payload, need);
+}
+
+// Record pairs in the rest of a mapped input by its framing alone, counting up to
+// one past the capacity. It stops at the first marker that cannot frame a record;
+// the reading proper reports that one, and finds no more pairs than counted here.
+int32_t framed_pairs(const SeriesFile& f)
+{
+    size_t at = f.pos;
+    int32_t records = 0;
+    while (records < 2 * (MAX_STEPS + 1) && f.len - at >= 4) {
+        int32_t payload;
+        std::memcpy(&payload, f.buf + at, 4);
+        if (payload < 0 || f.len - at - 4 < uint64_t(payload) + 4) break;
+        at += 8 + size_t(payload);
+        ++records;
+    }
+    return (records + 1) / 2;
 }
 
 } // namespace
@@ -317,10 +388,22 @@ void read_field_series(SeriesFile& f, FieldSeries& s)
     // Storage beyond MAX_STEPS x MAX_POINTS values would be written otherwise.
     if (s.lanes < 1 || MAX_POINTS % s.lanes != 0) fatal(f.name, "tile width does not divide the point capacity");
     s.count = 0;
+    s.depth = MAX_STEPS;
+    // Tiles as deep as the series (and one step more, which stays 0.0): a short
+    // series then lies in the first pages of the storage, and those are all that
+    // is ever touched, instead of the head of every tile across all of it.
+    fill(f, 1);
+    if (f.mapped) {
+        const int32_t pairs = framed_pairs(f);
+        if (pairs < MAX_STEPS) s.depth = pairs + 1;
+    }
     RecordHeader h;
     while (read_series_header(f, s.count, h)) {
+        // Only a file rewritten while mapped holds more pairs than were counted.
+        if (s.count == s.depth) fatal(f.name, "file changed while being read");
         read_record_into_step(f, h.w4, s, s.count);
         s.last = h;
         ++s.count;
     }
+    _mm_sfence(); // the lines sent past the caches are in memory before anything reads them
 }

@@ -36,7 +36,7 @@ inline constexpr size_t SERIES_BUFFER_BYTES = size_t{1} << 20;
 
 struct SeriesFile {
     int fd = -1;
-    char name[96] = {};        // as the user typed it, for diagnostics (fits width 80)
+    char name[4096] = {};      // as given, whole (PATH_MAX), for diagnostics
     int write_errno = 0;       // why the file could only be opened read-only, or 0
     bool output_started = false;
     bool writing = false;      // buffer holds pending output rather than read-ahead
@@ -53,29 +53,40 @@ struct SeriesFile {
 };
 
 // A whole series file in memory, in tiles of `lanes` points: tile b holds points
-// b*lanes .. b*lanes+lanes-1 for every step, step after step, so one step of a tile
-// is `lanes` adjacent values (one vector) and each tile spans MAX_STEPS steps. With
-// lanes = 1 this is point-major: each point's series is one contiguous column.
-// lanes must divide MAX_POINTS, so the tiles fill exactly MAX_STEPS x MAX_POINTS
-// values. Cells no record fills stay 0.0.
+// b*lanes .. b*lanes+lanes-1 for `depth` steps, step after step, so one step of a
+// tile is `lanes` adjacent values (one vector). With lanes = 1 this is point-major:
+// each point's series is one contiguous column. lanes must divide MAX_POINTS and
+// depth is at most MAX_STEPS, so the tiles fit MAX_STEPS x MAX_POINTS values.
+// Cells no record fills stay 0.0.
 struct FieldSeries {
     int32_t count = 0;   // record pairs read (L)
     RecordHeader last{}; // header of the last pair; meaningless when count == 0
     int32_t lanes = 1;   // points per tile
+    // Steps per tile. Reading a mapped input sets it to one more than the pairs
+    // the file holds, so a short series fills the front of the storage densely
+    // and touches no more of it than it needs; otherwise MAX_STEPS.
+    int32_t depth = MAX_STEPS;
     float* v = nullptr;
 };
 
 inline size_t cell(const FieldSeries& s, int32_t t, int32_t p)
 {
     const size_t lanes = size_t(s.lanes);
-    return size_t(p) / lanes * (MAX_STEPS * lanes) + size_t(t) * lanes + size_t(p) % lanes;
+    return size_t(p) / lanes * (size_t(s.depth) * lanes) + size_t(t) * lanes + size_t(p) % lanes;
 }
 
 // The column of point p; only for the point-major layout (lanes = 1).
-inline float* column(const FieldSeries& s, int32_t p) { return s.v + size_t(p) * MAX_STEPS; }
+inline float* column(const FieldSeries& s, int32_t p) { return s.v + size_t(p) * size_t(s.depth); }
 
-// Zero-filled storage for MAX_STEPS x MAX_POINTS values, reserved once per run.
+// Zero-filled storage for MAX_STEPS x MAX_POINTS values, reserved once per run;
+// std::free gives it back.
 float* reserve_matrix();
+
+// The same for a FieldSeries in tiles, aligned to a huge page, so that a step of a
+// 16-lane tile is one whole cache line and is filled without reading it first.
+// The programs never give it back; release_tiles is for code that reserves many.
+float* reserve_tiles();
+void release_tiles(float* m);
 
 // Returns false, consuming nothing, when the file ends where the next record would
 // begin. Otherwise reads one record of at least 16 bytes; extra payload is skipped.
@@ -101,7 +112,8 @@ bool read_series_header(SeriesFile& f, int32_t pairs_before, RecordHeader& h);
 bool read_series_pair(SeriesFile& f, int32_t pairs_before, RecordHeader& h, float* row);
 
 // Reads the file to its end into s, in the layout its `lanes` asks for (storage
-// zero-filled). Each record goes from the file buffer straight to its tiles.
+// zero-filled), and sets s.depth. Each record goes from the file buffer straight
+// to its tiles.
 void read_field_series(SeriesFile& f, FieldSeries& s);
 
 // Starts the output: the file is emptied (a regular file) or refused (one that

@@ -74,7 +74,9 @@ std::string record_bytes(const float* values, int32_t steps, int32_t points)
 
 bool run(const char* exe, const std::string& answers, const std::string& dir, std::string& error)
 {
-    const RunResult r = run_program(exe, answers, dir, {}, RunOptions{120});
+    RunOptions options;
+    options.timeout_seconds = 120;
+    const RunResult r = run_program(exe, answers, dir, {}, options);
     if (r.status == 0) return true;
     error = std::string(exe) + " in " + dir + " ended with status " + std::to_string(r.status) + ": " + r.err;
     return false;

@@ -4,7 +4,12 @@
 # the linker could share with the rest of the program (an inline function emitted
 # with AVX-512 instructions could be picked for code that runs everywhere).
 #
-# Run as: cmake -DPROGRAM=<lagscan> -DAVX512_OBJECTS=<objects> -DKERNEL_OBJECTS=<objects> -P check_kernel_code.cmake
+# It also finds the inner loop of each kernel (the loop with the most multiplies)
+# and counts the vector reads from memory in it: the deviations of the lags in
+# flight live in registers, so a multiply seldom reads memory.
+#
+# Run as: cmake -DPROGRAM=<lagscan> -DAVX512_OBJECTS=<objects> -DKERNEL_OBJECTS=<objects>
+#               -DREADS_PER_MULTIPLY="<path>=<most>;..." -P check_kernel_code.cmake
 find_program(OBJDUMP objdump REQUIRED)
 find_program(NM nm REQUIRED)
 
@@ -24,6 +29,88 @@ list(LENGTH wide wide_count)
 if(wide_count LESS 8)
   message(FATAL_ERROR "the AVX-512 kernel holds no 512-bit multiplies and adds")
 endif()
+
+# Multiplies and vector memory reads of the innermost loop with the most
+# multiplies in `object`: a loop runs from the target of a backward jump to the
+# jump, and holds no other loop's jump back.
+function(inner_loop_counts object out_multiplies out_reads)
+  execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${object} OUTPUT_VARIABLE text)
+  string(REPLACE ";" "," text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  set(i 0)
+  set(muls 0)
+  set(reads 0)
+  set(best_muls 0)
+  set(best_reads 0)
+  set(last_jump_back -1)
+  foreach(line IN LISTS lines)
+    if(NOT line MATCHES "^ *([0-9a-f]+):\t(.*)$")
+      continue()
+    endif()
+    set(address ${CMAKE_MATCH_1})
+    set(insn "${CMAKE_MATCH_2}")
+    if(insn MATCHES "^v?mulps")
+      math(EXPR muls "${muls} + 1")
+    endif()
+    # A memory operand comes first in AT&T order when the instruction reads it.
+    if(insn MATCHES "^v?(mov[a-z0-9]*|mulps|addps|subps|broadcastss) +[^,%]*\\(")
+      math(EXPR reads "${reads} + 1")
+    endif()
+    set(at_${address} ${i})
+    set(muls_${i} ${muls})
+    set(reads_${i} ${reads})
+    if(insn MATCHES "^j[a-z]+ +([0-9a-f]+) ")
+      set(target ${CMAKE_MATCH_1})
+      if(DEFINED at_${target})
+        set(first ${at_${target}})
+        set(inner_jump ${last_jump_back})
+        set(last_jump_back ${i})
+      endif()
+      if(DEFINED at_${target} AND inner_jump LESS first)
+        math(EXPR before "${first} - 1")
+        set(m0 0)
+        set(r0 0)
+        if(before GREATER_EQUAL 0)
+          set(m0 ${muls_${before}})
+          set(r0 ${reads_${before}})
+        endif()
+        math(EXPR loop_muls "${muls} - ${m0}")
+        if(loop_muls GREATER best_muls)
+          set(best_muls ${loop_muls})
+          math(EXPR best_reads "${reads} - ${r0}")
+        endif()
+      endif()
+    endif()
+    math(EXPR i "${i} + 1")
+  endforeach()
+  set(${out_multiplies} ${best_muls} PARENT_SCOPE)
+  set(${out_reads} ${best_reads} PARENT_SCOPE)
+endfunction()
+
+set(loop_report "")
+foreach(entry IN LISTS READS_PER_MULTIPLY)
+  if(NOT entry MATCHES "^(.*)=([0-9]+)/([0-9]+)$")
+    message(FATAL_ERROR "READS_PER_MULTIPLY entry ${entry} is not <object>=<reads>/<multiplies>")
+  endif()
+  set(object ${CMAKE_MATCH_1})
+  set(most_reads ${CMAKE_MATCH_2})
+  set(per_muls ${CMAKE_MATCH_3})
+  inner_loop_counts(${object} loop_muls loop_reads)
+  get_filename_component(dir ${object} DIRECTORY)
+  get_filename_component(name ${dir} NAME_WE)
+  if(loop_muls LESS 8)
+    message(FATAL_ERROR "${name}: no inner loop of multiplies found")
+  endif()
+  # reads / multiplies must stay at or under most_reads / per_muls.
+  math(EXPR lhs "${loop_reads} * ${per_muls}")
+  math(EXPR rhs "${most_reads} * ${loop_muls}")
+  if(lhs GREATER rhs)
+    message(FATAL_ERROR "${name}: inner loop reads memory ${loop_reads} times for ${loop_muls} multiplies, "
+                        "more than ${most_reads} per ${per_muls}")
+  endif()
+  string(APPEND loop_report " ${name}: ${loop_reads} reads / ${loop_muls} multiplies;")
+endforeach()
+message(STATUS "inner loops:${loop_report}")
 
 foreach(object IN LISTS KERNEL_OBJECTS)
   execute_process(COMMAND ${NM} -C --defined-only ${object} OUTPUT_VARIABLE symbols)

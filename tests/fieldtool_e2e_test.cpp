@@ -120,14 +120,15 @@ TEST(FieldtoolCsvRun, ColumnBecomesSeriesAndDumpsBackToTheSameFloats)
     TempDir dir;
     write_file(dir.file("index.csv"), "year,\"nino 3.4\",pdo\r\n1990,0.1,1\r\n1991,,2\r\n\r\n1992,NaN,3\r\n"
                                       "1993,-1.7e-3,4\r\n1994,3.4028234e38,5\r\n");
-    RunResult r = run_tool(dir, {"from-csv", "index.csv", "byname", "--column", "nino 3.4"});
+    RunResult r = run_tool(dir, {"from-csv", "index.csv", "byname", "--column", "nino 3.4", "--allow-missing"});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("index.csv: note: 2 of 5 rows are missing"), std::string::npos) << r.err;
     const std::vector<float> want = {0.1f, MISSING_VALUE, MISSING_VALUE, -1.7e-3f, 3.4028234e38f};
     std::string bytes;
     for (size_t t = 0; t < want.size(); ++t) bytes += pair_bytes(int32_t(t + 1), 1, 1, {want[t]});
     EXPECT_EQ(read_file(dir.file("byname")), bytes);
 
-    r = run_tool(dir, {"from-csv", "index.csv", "byindex", "--column", "2"});
+    r = run_tool(dir, {"from-csv", "index.csv", "byindex", "--allow-missing", "--column", "2"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(dir.file("byindex")), bytes);
 
@@ -234,9 +235,11 @@ TEST(FieldtoolNetcdfRun, MissingValueListAndNanOfAFloatVariable)
                            "data: anom = 1.5, NaNf, -999, -0.25, 2, 3 ; }\n");
     const RunResult r = run_tool(dir, {"from-netcdf", "st.nc", "anom", "out"});
     ASSERT_EQ(r.status, 0) << r.err;
-    // One grid dimension: it gives the columns, and there is one row.
-    EXPECT_EQ(read_file(dir.file("out")),
-              pair_bytes(1, 3, 1, {1.5f, MISSING_VALUE, MISSING_VALUE}) + pair_bytes(2, 3, 1, {-0.25f, 2, 3}));
+    // One grid dimension: it gives the columns, and there is one row. Stations 2
+    // and 3 miss step 1, so they are marked missing at step 2 as well.
+    EXPECT_EQ(read_file(dir.file("out")), pair_bytes(1, 3, 1, {1.5f, MISSING_VALUE, MISSING_VALUE}) +
+                                              pair_bytes(2, 3, 1, {-0.25f, MISSING_VALUE, MISSING_VALUE}));
+    EXPECT_NE(r.err.find("st.nc: note: 2 of 3 points miss at least one time step"), std::string::npos) << r.err;
 }
 
 TEST(FieldtoolNetcdfRun, BadVariablesAndOversizedFieldsAreRefusedWithAWayOut)

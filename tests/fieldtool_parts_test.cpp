@@ -8,6 +8,7 @@
 
 #include "csv_input.hpp"
 #include "map_picture.hpp"
+#include "missing_points.hpp"
 #include "png_output.hpp"
 #include "text_font.hpp"
 #include "netcdf_input.hpp"
@@ -32,7 +33,7 @@ TEST(FieldtoolCsv, CellsAreSplitOnCommasWithQuotesAndBlanks)
 TEST(FieldtoolCsv, CellValuesMissingNumbersAndRefusals)
 {
     float v = 0;
-    for (const char* missing : {"", "NaN", "nan", "NAN"}) {
+    for (const char* missing : {"", "NaN", "nan", "NAN", "-nan", "+NaN", "nan(1)"}) {
         ASSERT_TRUE(parse_csv_value(missing, v)) << missing;
         EXPECT_EQ(bits(v), bits(MISSING_VALUE)) << missing;
     }
@@ -43,6 +44,27 @@ TEST(FieldtoolCsv, CellValuesMissingNumbersAndRefusals)
     ASSERT_TRUE(parse_csv_value("1e-42", v)) << "below the normal range is still a value";
     EXPECT_GT(v, 0.0f);
     for (const char* bad : {"12abc", "1.2.3", "--1", "1e50", "-1e39", "n/a", "1 2"}) EXPECT_FALSE(parse_csv_value(bad, v)) << bad;
+    // What makes a first line a header: a cell not written as a number.
+    for (const char* number : {"", "1e400", "-1e39", "inf", "-nan", "0x1p3", "7"}) EXPECT_TRUE(looks_numeric(number)) << number;
+    for (const char* word : {"year", "n/a", "1 2", "12abc", "-"}) EXPECT_FALSE(looks_numeric(word)) << word;
+}
+
+TEST(FieldtoolGaps, APointMissingAnyStepIsMarkedMissingAtStepTwo)
+{
+    const float M = MISSING_VALUE;
+    // 3 steps of 4 points: point 0 complete, 1 misses step 3, 2 misses step 1,
+    // 3 is missing at step 2 already.
+    float v[12] = {1, 2, M, 4, 5, 6, 7, M, 9, M, 11, 12};
+    EXPECT_EQ(mark_points_with_gaps(v, 3, 4), 3);
+    const float want[12] = {1, 2, M, 4, 5, M, M, M, 9, M, 11, 12};
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(bits(v[i]), bits(want[i])) << i;
+    // A single step has no step 2 to mark.
+    float one[2] = {M, 3};
+    EXPECT_EQ(mark_points_with_gaps(one, 1, 2), 1);
+    EXPECT_EQ(bits(one[1]), bits(3.0f));
+    // NaN is not the marker: the readers turn NaN into the marker before this rule.
+    float nan[4] = {NAN, 1, 2, 3};
+    EXPECT_EQ(mark_points_with_gaps(nan, 2, 2), 0);
 }
 
 TEST(FieldtoolUnpacking, FillMissingNanAndScaleOffset)

@@ -14,8 +14,8 @@ namespace {
 
 Field kernel_autocorrelations(const Field& x, int n)
 {
-    std::unique_ptr<float, decltype(&std::free)> xs_store(reserve_matrix(), &std::free);
-    std::unique_ptr<float, decltype(&std::free)> aut(reserve_matrix(), &std::free);
+    std::unique_ptr<float, decltype(&release_tiles)> xs_store(reserve_tiles(), &release_tiles);
+    std::unique_ptr<float, decltype(&release_tiles)> aut(reserve_tiles(), &release_tiles);
     FieldSeries xs;
     xs.v = xs_store.get();
     xs.count = int32_t(x.size());

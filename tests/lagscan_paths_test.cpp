@@ -13,7 +13,7 @@
 
 namespace {
 
-using Matrix = std::unique_ptr<float, decltype(&std::free)>;
+using Matrix = std::unique_ptr<float, decltype(&release_tiles)>;
 
 // Writes x as a series file and reads it back into tiles of `lanes` points.
 Matrix read_tiled(const std::string& file_bytes, int32_t lanes, FieldSeries& xs)
@@ -25,7 +25,7 @@ Matrix read_tiled(const std::string& file_bytes, int32_t lanes, FieldSeries& xs)
     f.fd = ::open(dir.file("in").c_str(), O_RDONLY);
     std::snprintf(f.name, sizeof f.name, "in");
     f.buf = buf.get();
-    Matrix m(reserve_matrix(), &std::free);
+    Matrix m(reserve_tiles(), &release_tiles);
     xs = FieldSeries{};
     xs.lanes = lanes;
     xs.v = m.get();
@@ -39,7 +39,7 @@ Field path_autocorrelations(LagPath path, const std::string& file_bytes)
     FieldSeries xs;
     const Matrix in = read_tiled(file_bytes, lag_path_lanes(path), xs);
     const int32_t n = xs.count > 0 ? xs.last.w4 : 0;
-    Matrix aut(reserve_matrix(), &std::free);
+    Matrix aut(reserve_tiles(), &release_tiles);
     compute_autocorrelations(path, xs, n, aut.get());
     Field out(xs.count > 1 ? size_t(xs.count - 1) : 0, std::vector<float>(size_t(n)));
     for (size_t j = 0; j < out.size(); ++j)
@@ -103,6 +103,28 @@ TEST_P(KernelPath, DenselySprinkledHostileValues)
     }
 }
 
+TEST_P(KernelPath, EveryStepCountAroundTheLagBlocks)
+{
+    // Lags run in blocks of 7 or 15 over steps unrolled as many times: these counts
+    // end a series in the first block of a pass, on a block boundary, and at every
+    // place in between, with hostile values in the deviations the ring carries.
+    for (int steps = 1; steps <= 48; ++steps) {
+        const Field x = random_field(steps, 21, unsigned(steps) + 500, true);
+        EXPECT_TRUE(same_bits(plain_autocorrelations(x, 21), run(x))) << steps << " steps";
+        const Field y = hostile_points_field(steps, HOSTILE_KINDS + 3, unsigned(steps) + 700);
+        EXPECT_TRUE(same_bits(plain_autocorrelations(y, HOSTILE_KINDS + 3), run(y))) << steps << " steps";
+    }
+}
+
+TEST_P(KernelPath, TheWholePointCapacityAndOneShort)
+{
+    // The last tile ends exactly at the capacity, or one point short of it.
+    for (int points : {MAX_POINTS, MAX_POINTS - 1}) {
+        const Field x = random_field(31, points, unsigned(points), true);
+        EXPECT_TRUE(same_bits(plain_autocorrelations(x, points), run(x))) << points << " points";
+    }
+}
+
 TEST_P(KernelPath, ShorterRecordsLeaveZerosAndTheLastCountRules)
 {
     // Rows of 40, 12, 40, 50 and finally 23 values: points beyond a row's own
@@ -137,7 +159,7 @@ TEST(KernelDispatch, SeriesTiledForAnotherPathIsRefused)
     const Field x = random_field(4, 3, 1, false);
     FieldSeries xs;
     const Matrix in = read_tiled(field_bytes(x), 1, xs);
-    Matrix aut(reserve_matrix(), &std::free);
+    Matrix aut(reserve_tiles(), &release_tiles);
     EXPECT_EXIT(compute_autocorrelations(LagPath::portable, xs, 3, aut.get()), testing::ExitedWithCode(2),
                 "tiled for another kernel");
 }

@@ -35,7 +35,7 @@ struct TestFile {
 };
 
 struct Matrix {
-    std::unique_ptr<float, decltype(&std::free)> storage{reserve_matrix(), &std::free};
+    std::unique_ptr<float, decltype(&release_tiles)> storage{reserve_tiles(), &release_tiles};
     FieldSeries s;
     Matrix() { s.v = storage.get(); }
     float at(int t, int p) const { return column(s, p)[t]; }
@@ -243,6 +243,8 @@ TEST(RecordReading, TilesOfEveryWidthHoldTheSameCells)
         read_field_series(in.f, m.s);
         ASSERT_EQ(m.s.count, 6);
         EXPECT_EQ(m.s.last.w4, 20);
+        // A mapped input's tiles are as deep as its pairs and one step more.
+        EXPECT_EQ(m.s.depth, mappable ? 7 : MAX_STEPS);
         int wrong = 0;
         for (int t = 0; t <= 6; ++t)
             for (int p = 0; p < MAX_POINTS; ++p) {

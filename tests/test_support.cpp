@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,10 +28,13 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     std::error_code ec;
-    // Tests make files read-only or unreadable; give permissions back first.
+    // Tests make files read-only or unreadable; give permissions back first. A
+    // link is skipped: permissions() would follow it and change its target,
+    // which may be a system file such as /dev/full.
     for (auto& e : std::filesystem::recursive_directory_iterator(path, ec))
-        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
+        if (!e.is_symlink(ec))
+            std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path, ec);
 }
 
@@ -245,4 +250,16 @@ RunResult run_program(const std::string& exe, const std::string& input, const st
     r.out = read_file(out_path);
     r.err = read_file(err_path);
     return r;
+}
+
+std::string writable_device(const TempDir& dir, const std::string& name)
+{
+    const std::string system = "/dev/" + name;
+    if (::geteuid() != 0) return system;
+    const unsigned minor = name == "null" ? 3 : name == "full" ? 7 : 0;
+    if (minor == 0) throw std::runtime_error("no private node for " + name);
+    const std::string own = dir.file(name);
+    if (::mknod(own.c_str(), S_IFCHR | 0666, ::makedev(1, minor)) != 0)
+        throw std::runtime_error("cannot make a private " + name + " device: " + std::strerror(errno));
+    return own;
 }

@@ -83,3 +83,9 @@ inline constexpr int UNPRIVILEGED_RUN_FAILED = 126;
 // Runs `exe` in `cwd` with `input` on standard input; a run past its time is killed.
 RunResult run_program(const std::string& exe, const std::string& input, const std::string& cwd,
                       const std::vector<std::string>& args = {}, const RunOptions& options = {});
+
+// A character device to write to: "null" or "full". As root, a private node of
+// that device made in dir, so that a fault that replaced or removed the output
+// would hit the test's own node and never the system's /dev entry; otherwise
+// the /dev entry itself, which an ordinary user cannot replace.
+std::string writable_device(const TempDir& dir, const std::string& name);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "output_file.hpp"
 #include "record_access.hpp"
 #include "run_frame.hpp"
 
@@ -19,14 +20,6 @@ std::string trimmed(const std::string& s)
     while (a < b && is_blank(s[a])) ++a;
     while (b > a && is_blank(s[b - 1])) --b;
     return s.substr(a, b - a);
-}
-
-bool equals_nocase(const std::string& s, const char* word)
-{
-    if (s.size() != std::strlen(word)) return false;
-    for (size_t i = 0; i < s.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(s[i])) != word[i]) return false;
-    return true;
 }
 
 bool is_whole_number(const std::string& s)
@@ -91,9 +84,17 @@ bool split_csv_line(const std::string& line, CsvLine& out)
     }
 }
 
+bool looks_numeric(const std::string& cell)
+{
+    if (cell.empty()) return true;
+    char* end = nullptr;
+    std::strtod(cell.c_str(), &end);
+    return end != cell.c_str() && *end == '\0';
+}
+
 bool parse_csv_value(const std::string& cell, float& value)
 {
-    if (cell.empty() || equals_nocase(cell, "nan")) {
+    if (cell.empty()) {
         value = MISSING_VALUE;
         return true;
     }
@@ -101,11 +102,33 @@ bool parse_csv_value(const std::string& cell, float& value)
     char* end = nullptr;
     const float v = std::strtof(cell.c_str(), &end);
     if (end == cell.c_str() || *end != '\0') return false;
+    // Every spelling of NaN ("-nan", "nan(1)") is a gap, never a value.
+    if (std::isnan(v)) {
+        value = MISSING_VALUE;
+        return true;
+    }
     // Overflow, not underflow: a value too small for single precision is still data.
     if (errno == ERANGE && std::isinf(v)) return false;
     value = v;
     return true;
 }
+
+namespace {
+
+void add_row(const char* path, long line_no, float v, CsvColumn& col)
+{
+    if (col.rows == MAX_STEPS)
+        line_error(path, line_no,
+                   "more than 2000 rows: the programs take at most 2000 time steps, so cut the file to a "
+                   "shorter period first");
+    if (v == MISSING_VALUE && col.missing++ == 0) {
+        col.first_missing_line = line_no;
+        col.first_missing_row = col.rows + 1;
+    }
+    col.values[col.rows++] = v;
+}
+
+} // namespace
 
 void read_csv_column(const char* path, const std::string& choice, CsvColumn& col, const char* how_to_choose)
 {
@@ -115,9 +138,13 @@ void read_csv_column(const char* path, const std::string& choice, CsvColumn& col
     static CsvLine cells;
     static CsvLine header;
     bool have_header = false;
+    bool one_column = false;
     int index = -1; // 0-based column, fixed by the first line that is not blank
     long line_no = 0;
-    col.rows = 0;
+    // Blank lines not yet placed: missing rows in a one-column file once a row
+    // follows them, nothing when the file ends or a header follows.
+    long blanks = 0, first_blank_line = 0;
+    col.rows = col.missing = 0;
     std::string line;
     char chunk[4096];
     for (;;) {
@@ -133,16 +160,17 @@ void read_csv_column(const char* path, const std::string& choice, CsvColumn& col
         ++line_no;
         if (!line.empty() && line.back() == '\n') line.pop_back();
         if (line_no == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3); // byte-order mark
-        if (trimmed(line).empty()) continue;
+        if (trimmed(line).empty()) {
+            if (blanks++ == 0) first_blank_line = line_no;
+            continue;
+        }
         if (!split_csv_line(line, cells)) line_error(path, line_no, "a quoted cell is not closed");
 
         if (index < 0) {
-            // The first line is a header when any cell of it is not a value.
-            for (int i = 0; i < cells.count && !have_header; ++i) {
-                float v;
-                have_header = !parse_csv_value(cells.cells[i], v);
-            }
+            // The first line is a header when any cell of it is not written as a number.
+            for (int i = 0; i < cells.count && !have_header; ++i) have_header = !looks_numeric(cells.cells[i]);
             if (have_header) header = cells;
+            one_column = cells.total == 1;
             if (choice.empty()) {
                 if (cells.total > 1) {
                     const std::string why = std::to_string(cells.total) + " columns (" +
@@ -172,28 +200,45 @@ void read_csv_column(const char* path, const std::string& choice, CsvColumn& col
                     fatal(path, why.c_str());
                 }
             }
-            if (have_header) continue;
+            if (have_header) {
+                blanks = 0;
+                continue;
+            }
         }
 
+        if (one_column)
+            for (long b = 0; b < blanks; ++b) add_row(path, first_blank_line + b, MISSING_VALUE, col);
+        blanks = 0;
         // A row that stops before the column (spreadsheets drop empty trailing
         // cells) has that cell empty.
         const std::string cell = index < cells.count ? cells.cells[index] : std::string();
         float v;
-        if (!parse_csv_value(cell, v)) line_error(path, line_no, "\"" + cell + "\" is not a number");
-        if (col.rows == MAX_STEPS)
+        if (!parse_csv_value(cell, v))
             line_error(path, line_no,
-                       "more than 2000 rows: the programs take at most 2000 time steps, so cut the file to a "
-                       "shorter period first");
-        col.values[col.rows++] = v;
+                       "\"" + cell + "\" " +
+                           (looks_numeric(cell) ? "is outside the range of single precision" : "is not a number"));
+        add_row(path, line_no, v, col);
     }
     std::fclose(in);
     if (col.rows == 0) fatal(path, "no rows of values");
 }
 
-void convert_csv(const char* csv_path, const char* out_path, const std::string& choice)
+void convert_csv(const char* csv_path, const char* out_path, const std::string& choice, bool allow_missing)
 {
+    refuse_output_over_inputs(out_path, &csv_path, 1);
     static CsvColumn col;
     read_csv_column(csv_path, choice, col);
+    if (col.missing > 0 && !allow_missing) {
+        const std::string why =
+            "line " + std::to_string(col.first_missing_line) + ": row " + std::to_string(col.first_missing_row) +
+            " has no value (" + std::to_string(col.missing) + " of " + std::to_string(col.rows) +
+            " rows are missing); lagscan would take the missing-value marker for a number there, so fill the "
+            "gaps, or give --allow-missing to write them as MISSING_VALUE all the same";
+        fatal(csv_path, why.c_str());
+    }
+    if (col.missing > 0)
+        std::fprintf(stderr, "fieldtool: %s: note: %d of %d rows are missing and written as MISSING_VALUE\n",
+                     csv_path, col.missing, col.rows);
     static RecordOutput out;
     open_record_output(out, out_path);
     for (int32_t t = 0; t < col.rows; ++t) write_pair(out, RecordHeader{t + 1, 1, 1, 1}, &col.values[t]);

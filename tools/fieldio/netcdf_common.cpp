@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "netcdf_classic_check.hpp"
 #include "run_frame.hpp"
 
 void nc_check(int status, const char* path, const char* doing)
@@ -68,6 +69,7 @@ bool is_time_dimension(int ncid, int dimid, const char* name)
 void open_time_variable(const char* path, const char* var, TimeVariable& tv)
 {
     tv = TimeVariable{};
+    check_classic_netcdf(path);
     nc_check(nc_open(path, NC_NOWRITE, &tv.ncid), path, "cannot open as NetCDF");
     if (nc_inq_varid(tv.ncid, var, &tv.varid) != NC_NOERR) {
         std::string names;

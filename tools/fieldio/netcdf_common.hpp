@@ -24,7 +24,7 @@ struct TimeVariable {
     int32_t rows = 1;    // size of the one before it (1 if there is none)
 };
 
-// Opens `path` read-only and finds `var`: numeric, of rank 1 … NC_MAX_RANK, whose
+// Opens `path` read-only, after check_classic_netcdf, and finds `var`: numeric, of rank 1 … NC_MAX_RANK, whose
 // first dimension is time (the unlimited dimension, named time, or with a
 // coordinate variable whose units say "since" or whose axis is T). Fatal otherwise.
 void open_time_variable(const char* path, const char* var, TimeVariable& tv);

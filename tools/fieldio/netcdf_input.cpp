@@ -1,10 +1,14 @@
 #include "netcdf_input.hpp"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <netcdf.h>
 #include <string>
 
+#include "missing_points.hpp"
 #include "netcdf_common.hpp"
+#include "output_file.hpp"
 #include "record_access.hpp"
 #include "run_frame.hpp"
 
@@ -63,6 +67,7 @@ Unpacking read_unpacking(const char* path, const TimeVariable& tv)
 
 void convert_netcdf(const char* nc_path, const char* var, const char* out_path)
 {
+    refuse_output_over_inputs(out_path, &nc_path, 1);
     static TimeVariable tv;
     open_time_variable(nc_path, var, tv);
     const size_t steps = tv.sizes[0];
@@ -85,20 +90,34 @@ void convert_netcdf(const char* nc_path, const char* var, const char* out_path)
     }
     const Unpacking u = read_unpacking(nc_path, tv);
 
+    // The whole field is read before the output is opened: the gap rule needs
+    // every step of a point before step 2 can be written.
     static double stored[MAX_POINTS];
-    static float values[MAX_POINTS];
-    static RecordOutput out;
-    open_record_output(out, out_path);
+    const auto n = int32_t(tv.points);
+    auto* field = static_cast<float*>(std::malloc(steps * size_t(n) * sizeof(float)));
+    if (!field) fatal(nc_path, "cannot reserve memory for the field");
     size_t start[NC_MAX_RANK] = {}, count[NC_MAX_RANK];
     for (int d = 0; d < tv.rank; ++d) count[d] = tv.sizes[d];
     count[0] = 1;
-    const auto n = int32_t(tv.points);
     for (size_t t = 0; t < steps; ++t) {
         start[0] = t;
         nc_check(nc_get_vara_double(tv.ncid, tv.varid, start, count, stored), nc_path, "reading a time step");
-        for (int32_t p = 0; p < n; ++p) values[p] = unpack_value(u, stored[p]);
-        write_pair(out, RecordHeader{int32_t(t + 1), tv.columns, tv.rows, n}, values);
+        float* row = field + t * size_t(n);
+        for (int32_t p = 0; p < n; ++p) row[p] = unpack_value(u, stored[p]);
     }
-    close_record_output(out);
     nc_close(tv.ncid);
+
+    const int32_t gappy = mark_points_with_gaps(field, int32_t(steps), n);
+    if (gappy > 0 && steps >= 2)
+        std::fprintf(stderr,
+                     "fieldtool: %s: note: %d of %d points miss at least one time step and are marked missing "
+                     "(at step 2), so the chain leaves them out\n",
+                     nc_path, gappy, n);
+
+    static RecordOutput out;
+    open_record_output(out, out_path);
+    for (size_t t = 0; t < steps; ++t)
+        write_pair(out, RecordHeader{int32_t(t + 1), tv.columns, tv.rows, n}, field + t * size_t(n));
+    close_record_output(out);
+    std::free(field);
 }

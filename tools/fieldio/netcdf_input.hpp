@@ -38,5 +38,7 @@ inline float unpack_value(const Unpacking& u, double stored)
 }
 
 // One record pair per time step: W1 = step number, W2 = columns, W3 = rows,
-// W4 = grid points in row-major order over the dimensions after time.
+// W4 = grid points in row-major order over the dimensions after time. A point
+// missing at any step is marked missing at step 2 (mark_points_with_gaps), and
+// standard error says how many points that was.
 void convert_netcdf(const char* nc_path, const char* var, const char* out_path);

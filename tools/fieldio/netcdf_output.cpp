@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <netcdf.h>
+#include <netcdf_mem.h>
 #include <string>
 
 #include "netcdf_common.hpp"
+#include "output_file.hpp"
 #include "record_access.hpp"
 #include "run_frame.hpp"
 
@@ -35,8 +37,9 @@ void copy_attributes(int from_nc, int from_var, int to_nc, int to_var, const cha
     }
 }
 
-// The template is checked before the output is created, so a wrong one leaves nothing behind.
-void open_like(const NetcdfOutputOptions& opt, int32_t w4, TimeVariable& tv)
+// The template must hold the record's grid as the record describes it: W3 rows
+// of W2 columns, W4 points in all.
+void open_like(const NetcdfOutputOptions& opt, const RecordHeader& h, TimeVariable& tv)
 {
     open_time_variable(opt.like_path, opt.like_var, tv);
     if (tv.rank < 2) {
@@ -44,10 +47,16 @@ void open_like(const NetcdfOutputOptions& opt, int32_t w4, TimeVariable& tv)
                                   "\" has only a time dimension, so there is no grid to copy";
         fatal(opt.like_path, cause.c_str());
     }
-    if (tv.points != w4) {
+    if (tv.points != h.w4) {
         const std::string cause = "the grid of \"" + std::string(opt.like_var) + "\" (" + dimension_list(tv) +
                                   ") has " + std::to_string(tv.points) + " points, the record has " +
-                                  std::to_string(w4);
+                                  std::to_string(h.w4);
+        fatal(opt.like_path, cause.c_str());
+    }
+    if (tv.columns != h.w2 || tv.rows != h.w3) {
+        const std::string cause = "the grid of \"" + std::string(opt.like_var) + "\" (" + dimension_list(tv) +
+                                  ") is not the record's " + std::to_string(h.w3) + " rows × " +
+                                  std::to_string(h.w2) + " columns";
         fatal(opt.like_path, cause.c_str());
     }
 }
@@ -96,6 +105,8 @@ void copy_grid_coordinates(const TimeVariable& tv, const char* like_path, const 
 
 void write_result_netcdf(const char* record_path, const char* nc_path, const NetcdfOutputOptions& opt)
 {
+    const char* inputs[] = {record_path, opt.like_path};
+    refuse_output_over_inputs(nc_path, inputs, 2);
     static RecordInput in;
     static float values[MAX_POINTS];
     RecordHeader h;
@@ -104,9 +115,11 @@ void write_result_netcdf(const char* record_path, const char* nc_path, const Net
     if (h.w4 == 0) fatal(record_path, "the record pair holds no values");
 
     static TimeVariable tv;
-    if (opt.like_path) open_like(opt, h.w4, tv);
+    if (opt.like_path) open_like(opt, h, tv);
+    // The file is built in memory and written by output_file only when complete,
+    // so a failure on the way (a bad variable name, say) leaves the output as it was.
     int out;
-    nc_check(nc_create(nc_path, NC_CLOBBER | NC_NETCDF4, &out), nc_path, "cannot create");
+    nc_check(nc_create_mem(nc_path, NC_NETCDF4, 64 * 1024, &out), nc_path, "cannot create");
     OutputGrid g;
     if (opt.like_path) {
         define_grid_like(tv, opt.like_path, out, nc_path, g);
@@ -140,6 +153,13 @@ void write_result_netcdf(const char* record_path, const char* nc_path, const Net
     for (int32_t p = 0; p < h.w4; ++p)
         if (values[p] == MISSING_VALUE) values[p] = fill;
     nc_check(nc_put_var_float(out, var, values), nc_path, "writing the values");
-    nc_check(nc_close(out), nc_path, "closing");
+    NC_memio image{};
+    nc_check(nc_close_memio(out, &image), nc_path, "closing");
     if (opt.like_path) nc_close(tv.ncid);
+
+    static OutputFile file;
+    begin_output_file(file, nc_path);
+    write_output_file(file, image.memory, image.size);
+    commit_output_file(file);
+    std::free(image.memory);
 }

@@ -7,6 +7,7 @@
 
 #include "map_picture.hpp"
 #include "netcdf_common.hpp"
+#include "output_file.hpp"
 #include "record_access.hpp"
 #include "run_frame.hpp"
 
@@ -48,6 +49,8 @@ bool row0_on_top_like(const PngOptions& opt, const RecordHeader& h, MapStyle& st
 
 void write_record_png(const char* record_path, const char* png_path, const PngOptions& opt)
 {
+    const char* inputs[] = {record_path, opt.like_path};
+    refuse_output_over_inputs(png_path, inputs, 2);
     static RecordInput in;
     static float values[MAX_POINTS];
     RecordHeader h;
@@ -81,11 +84,23 @@ void write_map_png(const char* png_path, const float* values, int32_t columns, i
     if (!rgb) fatal(png_path, "cannot reserve memory for the picture");
     draw_map(values, columns, rows, style, m, rgb);
 
+    // Encoded in memory and written by output_file: libpng's own file writer
+    // removes the output path when it fails, whatever that path was.
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = png_uint_32(m.width);
     image.height = png_uint_32(m.height);
     image.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&image, png_path, 0, rgb, 0, nullptr)) fatal(png_path, image.message);
+    png_alloc_size_t size = 0;
+    if (!png_image_write_get_memory_size(image, size, 0, rgb, 0, nullptr)) fatal(png_path, image.message);
+    void* encoded = std::malloc(size);
+    if (!encoded) fatal(png_path, "cannot reserve memory for the picture");
+    if (!png_image_write_to_memory(&image, encoded, &size, 0, rgb, 0, nullptr)) fatal(png_path, image.message);
     std::free(rgb);
+
+    static OutputFile out;
+    begin_output_file(out, png_path);
+    write_output_file(out, encoded, size);
+    commit_output_file(out);
+    std::free(encoded);
 }

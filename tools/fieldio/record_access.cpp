@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "output_file.hpp"
 #include "run_frame.hpp"
 
 namespace {
@@ -20,6 +22,23 @@ void attach(SeriesFile& f, int fd, const char* path, bool regular)
     f.regular = regular;
     f.buf = static_cast<unsigned char*>(std::malloc(SERIES_BUFFER_BYTES));
     if (!f.buf) fatal(path, "cannot reserve a file buffer");
+}
+
+// The bytes gathered in memory go to the output's path through output_file.
+void write_gathered(RecordOutput& out)
+{
+    if (::lseek(out.f.fd, 0, SEEK_SET) != 0) fatal_errno(out.path, errno);
+    static OutputFile file;
+    begin_output_file(file, out.path);
+    for (;;) {
+        const ssize_t n = ::read(out.f.fd, out.f.buf, SERIES_BUFFER_BYTES);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) output_fatal(out.path, std::strerror(errno));
+        if (n == 0) break;
+        write_output_file(file, out.f.buf, size_t(n));
+    }
+    commit_output_file(file);
+    ::close(out.f.fd);
 }
 
 } // namespace
@@ -51,10 +70,23 @@ void close_record_input(RecordInput& in)
 
 void open_record_output(RecordOutput& out, const char* path)
 {
+    // The record writer reports its own failures with no way back to remove a
+    // half-written file, so it writes into memory, where it cannot fail for want
+    // of disk, and output_file takes the bytes to disk.
+    const int fd = ::memfd_create("fieldio-records", MFD_CLOEXEC);
+    if (fd < 0) fatal_errno(path, errno);
+    attach(out.f, fd, path, false);
+    std::snprintf(out.path, sizeof out.path, "%s", path);
+    out.work_file = false;
+}
+
+void open_work_record_output(RecordOutput& out, const char* path)
+{
     const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) fatal_errno(path, errno);
-    // Truncated already: the record writer's own truncation then finds nothing to drop.
     attach(out.f, fd, path, false);
+    std::snprintf(out.path, sizeof out.path, "%s", path);
+    out.work_file = true;
 }
 
 bool read_pair(RecordInput& in, RecordHeader& h, float* values)
@@ -92,7 +124,11 @@ void close_record_output(RecordOutput& out)
 {
     if (out.f.fd < 0) return;
     if (out.f.output_started) flush_output(out.f);
-    if (::close(out.f.fd) != 0) fatal_errno(out.f.name, errno);
+    if (out.work_file) {
+        if (::close(out.f.fd) != 0) fatal_errno(out.path, errno);
+    } else {
+        write_gathered(out);
+    }
     out.f.fd = -1;
     std::free(out.f.buf);
     out.f.buf = nullptr;

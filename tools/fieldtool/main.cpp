@@ -1,7 +1,9 @@
 // fieldtool: the companion program that turns NetCDF fields and CSV series into
 // record files for lagscan, sigcut and nstar, and their results back into NetCDF,
 // text and a PNG map.
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,25 +30,34 @@ data come in, and shows what a record file holds.
       Every pair as text: its header words W1..W4, then its values, each in the
       shortest form that reads back to the same float. With --csv, one row per
       pair: W1,W2,W3,W4,value,value,...
-  from-csv CSV OUT [--column NAME|INDEX]
+  from-csv CSV OUT [--column NAME|INDEX] [--allow-missing]
       One column of CSV becomes a single series: one record pair per row, with
       W1 = row number and W2 = W3 = W4 = 1. The first line is a header when any of
-      its cells is not a number. INDEX counts from 1; a file of one column needs
-      no --column. Empty cells and NaN become MISSING_VALUE. At most 2000 rows.
+      its cells is not written as a number. INDEX counts from 1; a file of one
+      column needs no --column, and in it a blank line is a missing row (blank
+      lines after the last row are ignored). Empty cells and NaN are missing. A
+      series with a missing row is refused, naming it, because lagscan would take
+      the marker for a number; --allow-missing writes them as MISSING_VALUE
+      anyway. At most 2000 rows.
   from-netcdf NC VAR OUT
       Variable VAR, with time as its first dimension, becomes a field series: one
       record pair per time step, W1 = step number, W2 = size of the last
       dimension (columns), W3 = size of the one before it (rows), W4 = number of
-      grid points, row-major in the file's own order. _FillValue, missing_value
-      and NaN become MISSING_VALUE; scale_factor and add_offset are applied.
+      grid points, row-major in the file's own order. _FillValue (or netCDF's
+      default fill when there is none), missing_value and NaN become
+      MISSING_VALUE; scale_factor and add_offset are applied. A point missing at
+      any step is marked missing at step 2, where the programs look for missing
+      points, and standard error says how many points that was. A classic file
+      shorter than its header says, or with a damaged header, is refused.
       At most 2000 steps and 10000 points.
   to-netcdf FILE OUT.nc [--like NC VAR] [--record K] [--name NAME]
       Record pair K (default 1) becomes a NetCDF variable, float, named NAME
       (default neff for an nstar result, else value). With --like, the grid
       dimensions after time of VAR in NC, and their coordinate variables with
       their attributes, are copied; otherwise the shape is W3 rows (y) × W2
-      columns (x) when W2 × W3 = W4, else one dimension (point). MISSING_VALUE
-      becomes the _FillValue, netCDF's default float fill (9.96921e+36).
+      columns (x) when W2 × W3 = W4, else one dimension (point). The template's
+      grid must be the record's W3 rows × W2 columns. MISSING_VALUE becomes the
+      _FillValue, netCDF's default float fill (9.96921e+36).
   png FILE OUT.png [--record K] [--flip | --like NC VAR] [--range LO:HI]
                    [--diverging]
       Record pair K (default 1) as a colour map of its W3 rows × W2 columns (W2 ×
@@ -60,8 +71,11 @@ data come in, and shows what a record file holds.
       beyond take the end colours). --diverging draws blue below 0, white at 0
       and red above, over ±max|value| unless --range is given.
 
-Errors go to standard error as "fieldtool: FILE: cause" and the exit status is
-then non-zero.
+Outputs are written to a temporary file beside them and renamed into place when
+complete, so a failed run leaves an existing file of that name as it was; a
+device or a FIFO named as the output is written as it is. An output that is one
+of the inputs is refused. Errors go to standard error as "fieldtool: FILE:
+cause" and the exit status is then 2.
 )";
 
 [[noreturn]] void usage_error(const std::string& what)
@@ -75,7 +89,7 @@ then non-zero.
 struct Arguments {
     int positional_count = 0;
     const char* positional[4] = {};
-    bool csv = false, flip = false, diverging = false, fixed_range = false;
+    bool csv = false, flip = false, allow_missing = false, diverging = false, fixed_range = false;
     double lo = 0, hi = 0;
     const char* column = nullptr;
     const char* like_path = nullptr;
@@ -122,6 +136,7 @@ Arguments parse(const char* command, int argc, char** argv, int positionals, con
                 usage_error(std::string(command) + " takes no option " + w);
             if (w == "--csv") a.csv = true;
             else if (w == "--flip") a.flip = true;
+            else if (w == "--allow-missing") a.allow_missing = true;
             else if (w == "--diverging") a.diverging = true;
             else if (w == "--range") parse_range(value(1), a);
             else if (w == "--column") a.column = value(1);
@@ -143,20 +158,34 @@ Arguments parse(const char* command, int argc, char** argv, int positionals, con
     return a;
 }
 
+// Standard output is checked at the end of every run, the help included: text
+// that could not be written is a failure.
+int finish_stdout()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "fieldtool: standard output: %s\n", std::strerror(errno));
+        return 2;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Past a file size limit a write then fails and is reported, instead of the
+    // process ending on a signal without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2) usage_error("no subcommand given");
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(HELP, stdout);
-        return 0;
+        return finish_stdout();
     }
     for (int i = 2; i < argc; ++i)
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(HELP, stdout);
-            return 0;
+            return finish_stdout();
         }
     const int rest = argc - 2;
     char** words = argv + 2;
@@ -168,8 +197,8 @@ int main(int argc, char** argv)
         const Arguments a = parse("dump", rest, words, 1, "--csv ");
         print_dump(a.positional[0], a.csv, stdout);
     } else if (command == "from-csv") {
-        const Arguments a = parse("from-csv", rest, words, 2, "--column ");
-        convert_csv(a.positional[0], a.positional[1], a.column ? a.column : "");
+        const Arguments a = parse("from-csv", rest, words, 2, "--column --allow-missing ");
+        convert_csv(a.positional[0], a.positional[1], a.column ? a.column : "", a.allow_missing);
     } else if (command == "from-netcdf") {
         const Arguments a = parse("from-netcdf", rest, words, 3, "");
         convert_netcdf(a.positional[0], a.positional[1], a.positional[2]);
@@ -188,9 +217,5 @@ int main(int argc, char** argv)
     } else {
         usage_error("unknown subcommand \"" + command + "\"");
     }
-    if (std::fflush(stdout) != 0) {
-        std::perror("fieldtool: standard output");
-        return 2;
-    }
-    return 0;
+    return finish_stdout();
 }

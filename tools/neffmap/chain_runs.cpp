@@ -87,7 +87,7 @@ void run_series_chain(const ChainPrograms& programs, const IndexSeries& series, 
 {
     static RecordOutput out;
     const std::string path = work + "/series.dat";
-    open_record_output(out, path.c_str());
+    open_work_record_output(out, path.c_str());
     for (int32_t t = 0; t < series.steps; ++t) write_pair(out, RecordHeader{t + 1, 1, 1, 1}, &series.values[t]);
     close_record_output(out);
     run_to_end(programs, LAGSCAN, work, "series.dat\nseries.aut\n", field_path);

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include "neffmap_run.hpp"
-#include "partial_output.hpp"
 #include "run_frame.hpp"
 #include "supervised_run.hpp"
 
@@ -97,8 +96,6 @@ RunPlaces choose_places(const RunOptions& opt)
         if (!::mkdtemp(pattern.data())) fatal_errno(pattern.c_str(), errno);
         p.work_dir = pattern;
     }
-    p.out_partial = partial_name(opt.out);
-    if (!opt.png.empty()) p.png_partial = partial_name(opt.png);
     return p;
 }
 

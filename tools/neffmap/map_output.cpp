@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <netcdf.h>
+#include <netcdf_mem.h>
 
 #include "netcdf_output.hpp"
+#include "output_file.hpp"
 #include "png_output.hpp"
 #include "run_frame.hpp"
 
@@ -83,8 +85,10 @@ AxisKind axis_kind(Geography g)
 void write_map_netcdf(const char* path, const FieldSource& field, const PointResults& res, const SignificanceMap& sig,
                       const TestSettings& test, const MapDescription& d)
 {
+    // Built in memory and written by output_file only when complete: a failed run
+    // leaves no partial map and an older one as it was.
     int out;
-    nc_check(nc_create(path, NC_CLOBBER | NC_NETCDF4, &out), path, "cannot create");
+    nc_check(nc_create_mem(path, NC_NETCDF4, 1 << 20, &out), path, "cannot create");
     OutputGrid g;
     define_grid_like(field.tv, field.path, out, path, g);
 
@@ -135,7 +139,13 @@ void write_map_netcdf(const char* path, const FieldSource& field, const PointRes
     std::free(pv);
     nc_check(nc_put_var_schar(out, local, sig.sig_local), path, "writing sig_local");
     nc_check(nc_put_var_schar(out, fdr, sig.sig_fdr), path, "writing sig_fdr");
-    nc_check(nc_close(out), path, "closing");
+    NC_memio image{};
+    nc_check(nc_close_memio(out, &image), path, "closing");
+    static OutputFile file;
+    begin_output_file(file, path);
+    write_output_file(file, image.memory, image.size);
+    commit_output_file(file);
+    std::free(image.memory);
 }
 
 bool grid_is_drawable(const FieldSource& field)

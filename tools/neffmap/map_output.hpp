@@ -16,8 +16,8 @@ struct MapDescription {
     int32_t steps = 0;
 };
 
-// Writes `path` (the partial name of OUT) with the field's grid dimensions and
-// coordinate variables, and every point's results and test.
+// Writes OUT with the field's grid dimensions and coordinate variables, and
+// every point's results and test; OUT takes its name only once complete.
 void write_map_netcdf(const char* path, const FieldSource& field, const PointResults& res, const SignificanceMap& sig,
                       const TestSettings& test, const MapDescription& d);
 

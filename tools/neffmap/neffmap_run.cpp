@@ -13,7 +13,6 @@
 #include "chain_runs.hpp"
 #include "map_output.hpp"
 #include "map_picture.hpp"
-#include "partial_output.hpp"
 #include "run_frame.hpp"
 #include "run_summary.hpp"
 #include "tile_work.hpp"
@@ -124,10 +123,8 @@ int run_neffmap(const RunOptions& opt, const RunPlaces& places)
     d.series_source = opt.series;
     d.field_steps = range_text(field.first_step, field.steps, int64_t(field.tv.sizes[0]));
     d.series_steps = range_text(series.first_step, series.steps, series.steps_in_file);
-    write_map_netcdf(places.out_partial.c_str(), field, res, sig, test, d);
-    if (!opt.png.empty()) draw_result_png(places.png_partial.c_str(), field, res, sig, opt, field.steps);
-    put_in_place(places.out_partial, opt.out);
-    if (!opt.png.empty()) put_in_place(places.png_partial, opt.png);
+    write_map_netcdf(opt.out.c_str(), field, res, sig, test, d);
+    if (!opt.png.empty()) draw_result_png(opt.png.c_str(), field, res, sig, opt, field.steps);
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!opt.quiet) print_summary(field, series, res, sig, test, seconds);

@@ -36,6 +36,4 @@ struct RunOptions {
 struct RunPlaces {
     std::string work_dir;
     bool keep_work = false;
-    std::string out_partial; // OUT under its temporary name
-    std::string png_partial;
 };

@@ -16,14 +16,10 @@ volatile sig_atomic_t interrupted = 0;
 
 void on_interrupt(int sig) { interrupted = sig; }
 
-void remove_leftovers(const RunPlaces& places, bool failed)
+void remove_work(const RunPlaces& places)
 {
     std::error_code ec;
     if (!places.keep_work) std::filesystem::remove_all(places.work_dir, ec);
-    if (failed) {
-        ::unlink(places.out_partial.c_str());
-        if (!places.png_partial.empty()) ::unlink(places.png_partial.c_str());
-    }
 }
 
 } // namespace
@@ -65,14 +61,14 @@ int supervise(pid_t worker, const RunPlaces& places)
         while (::waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
         }
     }
-    remove_leftovers(places, !ok);
+    remove_work(places);
     if (ok) return 0;
     if (interrupted) {
-        std::fprintf(stderr, "neffmap: interrupted; partial output and work files removed\n");
+        std::fprintf(stderr, "neffmap: interrupted; work files removed\n");
         return 128 + interrupted;
     }
     if (WIFSIGNALED(status)) {
-        std::fprintf(stderr, "neffmap: the run ended on signal %d; partial output and work files removed\n",
+        std::fprintf(stderr, "neffmap: the run ended on signal %d; work files removed\n",
                      WTERMSIG(status));
         return FATAL_EXIT_STATUS;
     }

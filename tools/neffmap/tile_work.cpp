@@ -4,15 +4,15 @@
 #include <cstdlib>
 #include <limits>
 
+#include "missing_points.hpp"
 #include "record_access.hpp"
 #include "significance.hpp"
 #include "run_frame.hpp"
 
 namespace {
 
-// The chain marks a point missing by its value at the second step alone, so a
-// point missing anywhere carries the marker there.
-void mark_missing_points(float* values, int32_t steps, int32_t points, unsigned char* state)
+// Which points are missing at some selected steps, and which at all of them.
+void point_states(const float* values, int32_t steps, int32_t points, unsigned char* state)
 {
     static int32_t missing[MAX_POINTS];
     for (int32_t i = 0; i < points; ++i) missing[i] = 0;
@@ -20,10 +20,8 @@ void mark_missing_points(float* values, int32_t steps, int32_t points, unsigned 
         const float* row = values + size_t(t) * size_t(points);
         for (int32_t i = 0; i < points; ++i) missing[i] += row[i] == MISSING_VALUE;
     }
-    for (int32_t i = 0; i < points; ++i) {
+    for (int32_t i = 0; i < points; ++i)
         state[i] = missing[i] == 0 ? POINT_PRESENT : missing[i] == steps ? POINT_ABSENT : POINT_GAP;
-        if (missing[i] > 0) values[size_t(points) + size_t(i)] = MISSING_VALUE;
-    }
 }
 
 // r for every present point; points are copied 16 at a time into contiguous
@@ -72,12 +70,13 @@ void prepare_tile(const FieldSource& field, const IndexSeries& series, const Poi
 {
     read_tile(field.tv, field.unpack, field.path, size_t(field.first_step - 1), field.steps, tile, values);
     unsigned char* state = res.state + tile.first_point;
-    mark_missing_points(values, field.steps, tile.points, state);
+    point_states(values, field.steps, tile.points, state);
+    mark_points_with_gaps(values, field.steps, tile.points);
     tile_correlations(values, field.steps, tile.points, series.values, state, res.r + tile.first_point);
 
     static RecordOutput out;
     const std::string path = dir + "/field.dat";
-    open_record_output(out, path.c_str());
+    open_work_record_output(out, path.c_str());
     for (int32_t t = 0; t < field.steps; ++t)
         write_pair(out, RecordHeader{t + 1, int32_t(tile.columns), int32_t(tile.lines), tile.points},
                    values + size_t(t) * size_t(tile.points));

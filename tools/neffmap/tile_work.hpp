@@ -17,8 +17,9 @@ struct FieldSource {
 };
 
 // Reads the tile's selected steps, marks a point with a missing value at any of
-// them as missing the way the chain recognises it, records each point's state and
-// r in res, and writes `dir`/field.dat. `values` holds steps × tile points.
+// them as missing the way the chain recognises it (mark_points_with_gaps),
+// records each point's state and r in res, and writes `dir`/field.dat. `values`
+// holds steps × tile points.
 void prepare_tile(const FieldSource& field, const IndexSeries& series, const PointTile& tile, const std::string& dir,
                   float* values, PointResults& res);
 
