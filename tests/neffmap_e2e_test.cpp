@@ -217,9 +217,19 @@ TEST(NeffmapChain, OneJobAndTwoJobsWriteTheSameMap)
                    "--missing", "3", "f.nc", "idx.csv"});
     ASSERT_EQ(run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "one.nc", "--jobs", "1", "--quiet"}).status, 0);
     ASSERT_EQ(run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "two.nc", "--jobs", "2", "--quiet"}).status, 0);
-    const NcVar one = read_var(dir.file("one.nc"), "neff"), two = read_var(dir.file("two.nc"), "neff");
-    ASSERT_EQ(one.values.size(), two.values.size());
-    for (size_t p = 0; p < one.values.size(); ++p) ASSERT_EQ(bits(one.values[p]), bits(two.values[p])) << p;
+    for (const char* var : {"neff", "r", "neff_lag1", "dof", "p", "sig_local", "sig_fdr"}) {
+        const NcVar one = read_var(dir.file("one.nc"), var), two = read_var(dir.file("two.nc"), var);
+        ASSERT_EQ(one.values.size(), two.values.size());
+        for (size_t p = 0; p < one.values.size(); ++p) ASSERT_TRUE(same_value(one.values[p], two.values[p])) << var << p;
+    }
+    double p_fdr[2] = {0, 1};
+    for (int k = 0; k < 2; ++k) {
+        int nc;
+        ASSERT_EQ(nc_open(dir.file(k ? "two.nc" : "one.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+        EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "p_FDR", &p_fdr[k]), NC_NOERR);
+        nc_close(nc);
+    }
+    EXPECT_EQ(p_fdr[0], p_fdr[1]);
     for (const char* att : {"Conventions", "field", "field_steps", "series", "series_steps"})
         EXPECT_EQ(global_text(dir.file("one.nc"), att), global_text(dir.file("two.nc"), att)) << att;
     EXPECT_TRUE(directory_empty(dir.file("tmp")));
