@@ -189,7 +189,9 @@ void draw_result_png(const char* path, const FieldSource& field, const PointResu
         style.column_coordinates = columns;
         style.column_kind = axis_kind(coordinate_geography(tv.ncid, tv.dimids[tv.rank - 1]));
     }
-    const std::string title = std::string(name) + " with " + opt.series + ", N = " + std::to_string(steps) +
+    // The series by its file name alone: a long path would widen the picture.
+    const std::string series = opt.series.substr(opt.series.rfind('/') + 1);
+    const std::string title = std::string(name) + " with " + series + ", N = " + std::to_string(steps) +
                               ", alpha = " + fixed(opt.alpha, 3) + ", q = " + fixed(opt.q, 3) + ": " +
                               std::to_string(sig.fdr) + " points significant after FDR (dotted)";
     style.title = title.c_str();
