@@ -99,28 +99,28 @@ void select_steps(const StepRange& range, int64_t count, const char* path, const
     }
 }
 
-void read_index_series(const std::string& spec, const StepRange& range, IndexSeries& s)
+void read_index_series(const std::string& argument, const StepRange& range, IndexSeries& s)
 {
-    s.source = spec;
+    s.source = argument;
     std::string column;
     bool csv = false, nc = false;
-    const size_t colon = spec.rfind(':');
-    if (ends_with(spec, ".csv")) {
-        s.path = spec;
+    const size_t colon = argument.rfind(':');
+    if (ends_with(argument, ".csv")) {
+        s.path = argument;
         csv = true;
-    } else if (colon != std::string::npos && ends_with(spec.substr(0, colon), ".csv")) {
-        s.path = spec.substr(0, colon);
-        column = spec.substr(colon + 1);
+    } else if (colon != std::string::npos && ends_with(argument.substr(0, colon), ".csv")) {
+        s.path = argument.substr(0, colon);
+        column = argument.substr(colon + 1);
         csv = true;
-    } else if (colon != std::string::npos && netcdf_name(spec.substr(0, colon))) {
-        s.path = spec.substr(0, colon);
-        column = spec.substr(colon + 1);
+    } else if (colon != std::string::npos && netcdf_name(argument.substr(0, colon))) {
+        s.path = argument.substr(0, colon);
+        column = argument.substr(colon + 1);
         nc = true;
     } else {
-        s.path = spec;
+        s.path = argument;
     }
     if (nc && column.empty()) fatal(s.path.c_str(), "name the series variable as FILE.nc:VAR");
-    if (!csv && !nc && netcdf_name(spec)) fatal(spec.c_str(), "name the series variable as FILE.nc:VAR");
+    if (!csv && !nc && netcdf_name(argument)) fatal(argument.c_str(), "name the series variable as FILE.nc:VAR");
 
     if (csv) {
         static CsvColumn col;

@@ -20,7 +20,7 @@ struct IndexSeries {
 
 // Reads SERIES as neffmap's third argument names it. A selection outside the file,
 // or more than MAX_STEPS selected steps, is fatal; missing values are checked later.
-void read_index_series(const std::string& spec, const StepRange& range, IndexSeries& s);
+void read_index_series(const std::string& argument, const StepRange& range, IndexSeries& s);
 
 // The 1-based steps first … last that a range selects from `count` steps; fatal
 // (naming `path` and `option`) when the range lies outside them.
