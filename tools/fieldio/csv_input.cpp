@@ -130,7 +130,7 @@ void add_row(const char* path, long line_no, float v, CsvColumn& col)
 
 } // namespace
 
-void read_csv_column(const char* path, const std::string& choice, CsvColumn& col)
+void read_csv_column(const char* path, const std::string& choice, CsvColumn& col, const char* how_to_choose)
 {
     FILE* in = std::fopen(path, "r");
     if (!in) fatal_errno(path, errno);
@@ -175,7 +175,7 @@ void read_csv_column(const char* path, const std::string& choice, CsvColumn& col
                 if (cells.total > 1) {
                     const std::string why = std::to_string(cells.total) + " columns (" +
                                             (have_header ? column_list(header) : std::string("no header")) +
-                                            "): choose one with --column NAME or --column INDEX";
+                                            "): choose one with " + how_to_choose;
                     fatal(path, why.c_str());
                 }
                 index = 0;

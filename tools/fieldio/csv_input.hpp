@@ -39,7 +39,9 @@ struct CsvColumn {
 // In a file of one column a blank line is a missing row, so later rows keep
 // their places; blank lines after the last row are ignored. In a file of more
 // columns a blank line holds no row.
-void read_csv_column(const char* path, const std::string& choice, CsvColumn& col);
+// A file of several columns and no choice is fatal with `how_to_choose` as hint.
+void read_csv_column(const char* path, const std::string& choice, CsvColumn& col,
+                     const char* how_to_choose = "--column NAME or --column INDEX");
 
 // fieldtool from-csv: one record pair per row, W1 = row number, W2 = W3 = W4 = 1.
 // A missing row is fatal, naming it, unless allow_missing: the chain would take

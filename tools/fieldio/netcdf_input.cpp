@@ -46,6 +46,8 @@ bool default_fill(nc_type t, double& fill)
     }
 }
 
+} // namespace
+
 Unpacking read_unpacking(const char* path, const TimeVariable& tv)
 {
     Unpacking u;
@@ -62,15 +64,6 @@ Unpacking read_unpacking(const char* path, const TimeVariable& tv)
     return u;
 }
 
-} // namespace
-
-float unpack_value(const Unpacking& u, double stored)
-{
-    if (std::isnan(stored) || (u.has_fill && stored == u.fill)) return MISSING_VALUE;
-    for (int i = 0; i < u.missing_count; ++i)
-        if (stored == u.missing[i]) return MISSING_VALUE;
-    return float(stored * u.scale + u.offset);
-}
 
 void convert_netcdf(const char* nc_path, const char* var, const char* out_path)
 {

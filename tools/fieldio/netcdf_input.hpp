@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "series_file.hpp"
+
 // How a stored number becomes a value: which stored numbers mean "missing", and
 // the packing to undo.
 struct Unpacking {
@@ -14,9 +16,26 @@ struct Unpacking {
     double offset = 0;
 };
 
+struct TimeVariable;
+// The variable's fill (its own or netCDF's default for its type), missing_value,
+// scale_factor and add_offset.
+Unpacking read_unpacking(const char* path, const TimeVariable& tv);
+
+// Whether a stored number stands for a missing value (NaN included).
+inline bool is_missing(const Unpacking& u, double stored)
+{
+    if (stored != stored || (u.has_fill && stored == u.fill)) return true;
+    for (int i = 0; i < u.missing_count; ++i)
+        if (stored == u.missing[i]) return true;
+    return false;
+}
+
 // MISSING_VALUE for a missing or NaN stored number, otherwise stored × scale +
 // offset in double precision, rounded once to single precision.
-float unpack_value(const Unpacking& u, double stored);
+inline float unpack_value(const Unpacking& u, double stored)
+{
+    return is_missing(u, stored) ? MISSING_VALUE : float(stored * u.scale + u.offset);
+}
 
 // One record pair per time step: W1 = step number, W2 = columns, W3 = rows,
 // W4 = grid points in row-major order over the dimensions after time. A point

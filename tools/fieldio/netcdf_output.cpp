@@ -1,5 +1,6 @@
 #include "netcdf_output.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,13 +14,6 @@
 #include "run_frame.hpp"
 
 namespace {
-
-struct OutputGrid {
-    int rank = 0;
-    int dimids[NC_MAX_RANK] = {};
-    int coord_from[NC_MAX_RANK] = {}; // template coordinate variable, or -1
-    int coord_to[NC_MAX_RANK] = {};
-};
 
 // The template's coordinate variable for a dimension: a 1-D variable of the
 // dimension's name over that dimension, or -1.
@@ -67,8 +61,9 @@ void open_like(const NetcdfOutputOptions& opt, const RecordHeader& h, TimeVariab
     }
 }
 
-// Dimensions and coordinate variables after time, copied from the template.
-void define_like(const NetcdfOutputOptions& opt, const TimeVariable& tv, int out, const char* out_path, OutputGrid& g)
+} // namespace
+
+void define_grid_like(const TimeVariable& tv, const char* like_path, int out, const char* out_path, OutputGrid& g)
 {
     g.rank = tv.rank - 1;
     for (int d = 0; d < g.rank; ++d) {
@@ -78,10 +73,10 @@ void define_like(const NetcdfOutputOptions& opt, const TimeVariable& tv, int out
         g.coord_to[d] = -1;
         if (g.coord_from[d] < 0) continue;
         nc_type t;
-        nc_check(nc_inq_vartype(tv.ncid, g.coord_from[d], &t), opt.like_path, name);
+        nc_check(nc_inq_vartype(tv.ncid, g.coord_from[d], &t), like_path, name);
         if (t == NC_STRING) {
-            std::fprintf(stderr, "fieldtool: %s: note: coordinate \"%s\" holds strings and is not copied\n",
-                         opt.like_path, name);
+            std::fprintf(stderr, "%s: %s: note: coordinate \"%s\" holds strings and is not copied\n",
+                         program_invocation_short_name, like_path, name);
             g.coord_from[d] = -1;
             continue;
         }
@@ -90,7 +85,7 @@ void define_like(const NetcdfOutputOptions& opt, const TimeVariable& tv, int out
     }
 }
 
-void copy_coordinates(const TimeVariable& tv, const char* like_path, const OutputGrid& g, int out,
+void copy_grid_coordinates(const TimeVariable& tv, const char* like_path, const OutputGrid& g, int out,
                       const char* out_path)
 {
     for (int d = 0; d < g.rank; ++d) {
@@ -107,7 +102,6 @@ void copy_coordinates(const TimeVariable& tv, const char* like_path, const Outpu
     }
 }
 
-} // namespace
 
 void write_result_netcdf(const char* record_path, const char* nc_path, const NetcdfOutputOptions& opt)
 {
@@ -128,7 +122,7 @@ void write_result_netcdf(const char* record_path, const char* nc_path, const Net
     nc_check(nc_create_mem(nc_path, NC_NETCDF4, 64 * 1024, &out), nc_path, "cannot create");
     OutputGrid g;
     if (opt.like_path) {
-        define_like(opt, tv, out, nc_path, g);
+        define_grid_like(tv, opt.like_path, out, nc_path, g);
     } else if (h.w2 > 0 && h.w3 > 0 && int64_t(h.w2) * h.w3 == h.w4) {
         g.rank = 2;
         nc_check(nc_def_dim(out, "y", size_t(h.w3), &g.dimids[0]), nc_path, "defining a dimension");
@@ -155,7 +149,7 @@ void write_result_netcdf(const char* record_path, const char* nc_path, const Net
     nc_check(nc_put_att_text(out, NC_GLOBAL, "source", source.size(), source.c_str()), nc_path, "writing source");
     nc_check(nc_enddef(out), nc_path, "ending definitions");
 
-    if (opt.like_path) copy_coordinates(tv, opt.like_path, g, out, nc_path);
+    if (opt.like_path) copy_grid_coordinates(tv, opt.like_path, g, out, nc_path);
     for (int32_t p = 0; p < h.w4; ++p)
         if (values[p] == MISSING_VALUE) values[p] = fill;
     nc_check(nc_put_var_float(out, var, values), nc_path, "writing the values");

@@ -24,17 +24,48 @@ void attach(SeriesFile& f, int fd, const char* path, bool regular)
     if (!f.buf) fatal(path, "cannot reserve a file buffer");
 }
 
+// The bytes gathered in memory go to the output's path through output_file.
+void write_gathered(RecordOutput& out)
+{
+    if (::lseek(out.f.fd, 0, SEEK_SET) != 0) fatal_errno(out.path, errno);
+    static OutputFile file;
+    begin_output_file(file, out.path);
+    for (;;) {
+        const ssize_t n = ::read(out.f.fd, out.f.buf, SERIES_BUFFER_BYTES);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) output_fatal(out.path, std::strerror(errno));
+        if (n == 0) break;
+        write_output_file(file, out.f.buf, size_t(n));
+    }
+    commit_output_file(file);
+    ::close(out.f.fd);
+}
+
 } // namespace
 
-void open_record_input(RecordInput& in, const char* path)
+void open_record_input(RecordInput& in, const char* path, bool first_pairs_only)
 {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) fatal_errno(path, errno);
     struct stat st;
     if (::fstat(fd, &st) != 0) fatal_errno(path, errno);
     if (S_ISDIR(st.st_mode)) fatal_errno(path, EISDIR);
-    attach(in.f, fd, path, S_ISREG(st.st_mode));
+    attach(in.f, fd, path, S_ISREG(st.st_mode) && !first_pairs_only);
     in.pairs_read = 0;
+}
+
+void close_record_input(RecordInput& in)
+{
+    if (in.f.mapped) {
+        ::munmap(in.f.buf, in.f.len);
+        in.f.buf = in.f.set_aside;
+        in.f.mapped = false;
+    }
+    std::free(in.f.buf);
+    in.f.buf = nullptr;
+    in.f.set_aside = nullptr;
+    if (in.f.fd >= 0) ::close(in.f.fd);
+    in.f.fd = -1;
 }
 
 void open_record_output(RecordOutput& out, const char* path)
@@ -46,6 +77,16 @@ void open_record_output(RecordOutput& out, const char* path)
     if (fd < 0) fatal_errno(path, errno);
     attach(out.f, fd, path, false);
     std::snprintf(out.path, sizeof out.path, "%s", path);
+    out.work_file = false;
+}
+
+void open_work_record_output(RecordOutput& out, const char* path)
+{
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) fatal_errno(path, errno);
+    attach(out.f, fd, path, false);
+    std::snprintf(out.path, sizeof out.path, "%s", path);
+    out.work_file = true;
 }
 
 bool read_pair(RecordInput& in, RecordHeader& h, float* values)
@@ -81,18 +122,14 @@ void write_pair(RecordOutput& out, const RecordHeader& h, const float* values)
 
 void close_record_output(RecordOutput& out)
 {
+    if (out.f.fd < 0) return;
     if (out.f.output_started) flush_output(out.f);
-    if (::lseek(out.f.fd, 0, SEEK_SET) != 0) fatal_errno(out.path, errno);
-    static OutputFile file;
-    begin_output_file(file, out.path);
-    for (;;) {
-        const ssize_t n = ::read(out.f.fd, out.f.buf, SERIES_BUFFER_BYTES);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) output_fatal(out.path, std::strerror(errno));
-        if (n == 0) break;
-        write_output_file(file, out.f.buf, size_t(n));
+    if (out.work_file) {
+        if (::close(out.f.fd) != 0) fatal_errno(out.path, errno);
+    } else {
+        write_gathered(out);
     }
-    commit_output_file(file);
-    ::close(out.f.fd);
     out.f.fd = -1;
+    std::free(out.f.buf);
+    out.f.buf = nullptr;
 }

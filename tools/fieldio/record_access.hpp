@@ -16,12 +16,22 @@ struct RecordInput {
     int32_t pairs_read = 0;
 };
 struct RecordOutput {
-    SeriesFile f; // writes into an anonymous file in memory
+    SeriesFile f; // writes into an anonymous file in memory, or straight to a work file
     char path[PATH_MAX] = {};
+    bool work_file = false;
 };
 
-void open_record_input(RecordInput& in, const char* path);
+// With first_pairs_only, the file is read through the buffer rather than mapped
+// whole, for a caller that wants a pair or two from the start of a large file.
+void open_record_input(RecordInput& in, const char* path, bool first_pairs_only = false);
+// Closes the input and hands its buffer or mapping back.
+void close_record_input(RecordInput& in);
+
 void open_record_output(RecordOutput& out, const char* path);
+// A driver's work file, which the driver removes itself on any failure: written
+// straight to its path, without a temporary name or a sync, since nothing of the
+// user's is at stake and a tile's files are written by the thousand.
+void open_work_record_output(RecordOutput& out, const char* path);
 
 // Reads the next pair into h and values (capacity MAX_POINTS). Returns false at
 // the end of the file. A W4 outside 0 … MAX_POINTS is fatal.
@@ -32,6 +42,7 @@ void read_pair_number(RecordInput& in, int32_t k, RecordHeader& h, float* values
 
 void write_pair(RecordOutput& out, const RecordHeader& h, const float* values);
 
-// Writes everything to the output's path through output_file and closes it; a
-// failure is fatal, naming the whole path and the system's cause.
+// Writes everything to the output's path through output_file (a work file: what
+// is still buffered) and closes it; a failure is fatal, naming the whole path and
+// the system's cause.
 void close_record_output(RecordOutput& out);

@@ -3,6 +3,10 @@
 //   sampledata generate --steps N --points P --series-phi A --field-phi B
 //                       [--missing K] [--seed S] SERIES_FILE FIELD_FILE
 //   sampledata summarize --steps N --series-phi A --field-phi B NEFF_FILE
+//   sampledata netcdf [--lon X] [--lat Y] [--levels Z] --steps N --series-phi A
+//                     --field-phi B [--region-r R] [--missing K] [--gaps K]
+//                     [--seed S] FIELD.nc INDEX.csv
+//   sampledata planted FIELD.nc MAP.nc
 //
 // The series and every field point are independent AR(1) processes, x(t) =
 // phi x(t-1) + e(t) with unit Gaussian noise, started from their stationary law.
@@ -17,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "netcdf_sample.hpp"
 #include "run_frame.hpp"
 #include "series_file.hpp"
 
@@ -29,6 +34,8 @@ struct Options {
     double field_phi = 0.6;
     int missing = 0;
     unsigned seed = 1;
+    int lon = 144, lat = 73, levels = 0, gaps = 0;
+    double region_r = 0;
     std::vector<std::string> files;
 };
 
@@ -37,7 +44,11 @@ struct Options {
     std::fprintf(stderr, "sampledata: %s\n"
                          "usage: sampledata generate --steps N --points P --series-phi A --field-phi B\n"
                          "                           [--missing K] [--seed S] SERIES_FILE FIELD_FILE\n"
-                         "       sampledata summarize --steps N --series-phi A --field-phi B NEFF_FILE\n",
+                         "       sampledata summarize --steps N --series-phi A --field-phi B NEFF_FILE\n"
+                         "       sampledata netcdf [--lon X] [--lat Y] [--levels Z] --steps N --series-phi A\n"
+                         "                         --field-phi B [--region-r R] [--missing K] [--gaps K]\n"
+                         "                         [--seed S] FIELD.nc INDEX.csv\n"
+                         "       sampledata planted FIELD.nc MAP.nc\n",
                  why);
     std::exit(2);
 }
@@ -56,14 +67,22 @@ Options parse(int argc, char** argv)
         else if (a == "--series-phi") o.series_phi = std::atof(value());
         else if (a == "--field-phi") o.field_phi = std::atof(value());
         else if (a == "--missing") o.missing = std::atoi(value());
+        else if (a == "--lon") o.lon = std::atoi(value());
+        else if (a == "--lat") o.lat = std::atoi(value());
+        else if (a == "--levels") o.levels = std::atoi(value());
+        else if (a == "--gaps") o.gaps = std::atoi(value());
+        else if (a == "--region-r") o.region_r = std::atof(value());
         else if (a == "--seed") o.seed = unsigned(std::atol(value()));
         else if (a.rfind("--", 0) == 0) usage(("unknown option " + a).c_str());
         else o.files.push_back(a);
     }
     if (o.steps < 2 || o.steps > MAX_STEPS) usage("--steps must lie in 2 ... 2000");
     if (o.points < 1 || o.points > MAX_POINTS) usage("--points must lie in 1 ... 10000");
+    if (o.lon < 1 || o.lat < 1 || o.levels < 0) usage("--lon and --lat must be at least 1, --levels at least 0");
+    if (std::fabs(o.region_r) >= 1) usage("--region-r must lie strictly between -1 and 1");
+    if (o.gaps < 0) usage("--gaps must be at least 0");
     if (std::fabs(o.series_phi) >= 1 || std::fabs(o.field_phi) >= 1) usage("each phi must lie strictly between -1 and 1");
-    if (o.missing < 0 || o.missing > o.points) usage("--missing must lie in 0 ... points");
+    if (o.missing < 0) usage("--missing must be at least 0");
     return o;
 }
 
@@ -89,10 +108,33 @@ void write_ar1(const std::string& name, int steps, int points, double phi, int m
 int generate(const Options& o)
 {
     if (o.files.size() != 2) usage("generate writes a series file and a field file");
+    if (o.missing > o.points) usage("--missing must lie in 0 ... points");
     std::mt19937_64 gen(o.seed);
     write_ar1(o.files[0], o.steps, 1, o.series_phi, 0, gen);
     write_ar1(o.files[1], o.steps, o.points, o.field_phi, o.missing, gen);
     finish_run();
+}
+
+int netcdf(const Options& o)
+{
+    if (o.files.size() != 2) usage("netcdf writes a NetCDF field and a CSV index");
+    const int64_t points = int64_t(o.lon) * o.lat * (o.levels > 0 ? o.levels : 1);
+    if (o.missing + int64_t(o.gaps) > points) usage("--missing and --gaps together exceed the grid's points");
+    NetcdfSample s;
+    s.lon = o.lon;
+    s.lat = o.lat;
+    s.levels = o.levels;
+    s.steps = o.steps;
+    s.series_phi = o.series_phi;
+    s.field_phi = o.field_phi;
+    s.region_r = o.region_r;
+    s.missing = o.missing;
+    s.gaps = o.gaps;
+    s.seed = o.seed;
+    s.field_path = o.files[0];
+    s.csv_path = o.files[1];
+    write_netcdf_sample(s);
+    return 0;
 }
 
 int summarize(const Options& o)
@@ -130,5 +172,11 @@ int main(int argc, char** argv)
     const Options o = parse(argc, argv);
     if (cmd == "generate") return generate(o);
     if (cmd == "summarize") return summarize(o);
+    if (cmd == "netcdf") return netcdf(o);
+    if (cmd == "planted") {
+        if (o.files.size() != 2) usage("planted reads the sample's field file and neffmap's map");
+        report_planted(o.files[0], o.files[1]);
+        return 0;
+    }
     usage(("unknown command " + cmd).c_str());
 }

@@ -1,0 +1,395 @@
+// neffmap run as a user runs it, on fields from the sample generator and from
+// ncgen, checked against lagscan, sigcut and nstar run by hand on the same tiles.
+#include <gtest/gtest.h>
+#include <netcdf.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "series_file.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+const std::string neffmap = NEFFMAP_EXE;
+const std::string sampledata = SAMPLEDATA_EXE;
+
+RunResult run_neffmap(const TempDir& dir, std::vector<std::string> args)
+{
+    // Work directories go under the test's own directory, where the tests can see
+    // whether one is left behind.
+    std::filesystem::create_directories(dir.file("tmp"));
+    args.insert(args.begin(), {"TMPDIR=" + dir.file("tmp"), neffmap});
+    RunOptions options;
+    options.timeout_seconds = 60;
+    return run_program("/usr/bin/env", "", dir.path, args, options);
+}
+
+void generate(const TempDir& dir, std::vector<std::string> args)
+{
+    args.insert(args.begin(), "netcdf");
+    const RunResult r = run_program(sampledata, "", dir.path, args);
+    ASSERT_EQ(r.status, 0) << r.err;
+}
+
+void make_netcdf(const TempDir& dir, const std::string& name, const std::string& cdl)
+{
+    write_file(dir.file(name + ".cdl"), cdl);
+    const RunResult r = run_program(NCGEN_EXE, "", dir.path, {"-o", name + ".nc", name + ".cdl"});
+    ASSERT_EQ(r.status, 0) << r.err;
+}
+
+struct NcVar {
+    std::vector<std::string> dims;
+    std::vector<size_t> sizes;
+    std::vector<float> values;
+    float fill = NC_FILL_FLOAT;
+};
+
+NcVar read_var(const std::string& path, const char* name)
+{
+    NcVar v;
+    int nc, var, rank, dimids[NC_MAX_VAR_DIMS];
+    EXPECT_EQ(nc_open(path.c_str(), NC_NOWRITE, &nc), NC_NOERR) << path;
+    EXPECT_EQ(nc_inq_varid(nc, name, &var), NC_NOERR) << name;
+    nc_inq_varndims(nc, var, &rank);
+    nc_inq_vardimid(nc, var, dimids);
+    size_t n = 1;
+    for (int d = 0; d < rank; ++d) {
+        char dim[NC_MAX_NAME + 1];
+        size_t len;
+        nc_inq_dim(nc, dimids[d], dim, &len);
+        v.dims.push_back(dim);
+        v.sizes.push_back(len);
+        n *= len;
+    }
+    v.values.resize(n);
+    EXPECT_EQ(nc_get_var_float(nc, var, v.values.data()), NC_NOERR);
+    nc_get_att_float(nc, var, "_FillValue", &v.fill);
+    nc_close(nc);
+    return v;
+}
+
+std::string global_text(const std::string& path, const char* name)
+{
+    int nc;
+    size_t len = 0;
+    std::string s;
+    if (nc_open(path.c_str(), NC_NOWRITE, &nc) != NC_NOERR) return "(unreadable)";
+    if (nc_inq_attlen(nc, NC_GLOBAL, name, &len) == NC_NOERR) {
+        s.resize(len);
+        nc_get_att_text(nc, NC_GLOBAL, name, s.data());
+    }
+    nc_close(nc);
+    return s;
+}
+
+// The CSV index as the generator printed it, parsed here independently.
+std::vector<float> csv_index(const std::string& path)
+{
+    std::vector<float> v;
+    std::istringstream in(read_file(path));
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line)) v.push_back(std::strtof(line.substr(line.find(',') + 1).c_str(), nullptr));
+    return v;
+}
+
+std::string series_bytes(const std::vector<float>& v)
+{
+    std::string s;
+    for (size_t t = 0; t < v.size(); ++t) s += pair_bytes(int32_t(t + 1), 1, 1, {v[t]});
+    return s;
+}
+
+void run_ok(const std::string& exe, const std::string& answers, const std::string& cwd)
+{
+    const RunResult r = run_program(exe, answers, cwd);
+    ASSERT_EQ(r.status, 0) << exe << ": " << r.err;
+}
+
+std::vector<std::string> tile_dirs(const std::string& work)
+{
+    std::vector<std::string> dirs;
+    for (auto& e : std::filesystem::directory_iterator(work))
+        if (e.path().filename().string().rfind("tile-", 0) == 0) dirs.push_back(e.path().filename().string());
+    std::sort(dirs.begin(), dirs.end());
+    return dirs;
+}
+
+// The chain run by hand on neffmap's tile files, with a series file written here
+// from the CSV: each tile's neff, in tile order.
+std::vector<float> neff_by_hand(const TempDir& dir, const std::vector<float>& index)
+{
+    const std::string hand = dir.file("hand");
+    std::filesystem::create_directories(hand + "/s");
+    write_file(hand + "/series.dat", series_bytes(index));
+    run_ok(LAGSCAN_EXE, "series.dat\nseries.aut\n", hand);
+    run_ok(SIGCUT_EXE, "../series.aut\n", hand + "/s");
+    std::vector<float> all;
+    for (const std::string& t : tile_dirs(dir.file("work"))) {
+        const std::string d = hand + "/" + t;
+        std::filesystem::create_directories(d);
+        run_ok(LAGSCAN_EXE, "../../work/" + t + "/field.dat\nfield.aut\n", d);
+        run_ok(SIGCUT_EXE, "field.aut\n", d);
+        run_ok(NSTAR_EXE, "../series.aut\nfield.aut\n../s/critic-lags\ncritic-lags\nneff.dat\n", d);
+        const ParsedSeries p = parse_series(read_file(d + "/neff.dat"));
+        EXPECT_TRUE(p.ok && p.pairs.size() == 1) << t;
+        if (p.pairs.size() == 1) all.insert(all.end(), p.pairs[0].values.begin(), p.pairs[0].values.end());
+    }
+    return all;
+}
+
+// The tiles' field files put side by side, as [step][point] over the whole grid.
+std::vector<std::vector<float>> tiles_joined(const TempDir& dir)
+{
+    std::vector<std::vector<float>> steps;
+    for (const std::string& t : tile_dirs(dir.file("work"))) {
+        const ParsedSeries p = parse_series(read_file(dir.file("work/" + t + "/field.dat")));
+        EXPECT_TRUE(p.ok) << t;
+        if (steps.empty()) steps.resize(p.pairs.size());
+        EXPECT_EQ(p.pairs.size(), steps.size()) << t;
+        for (size_t s = 0; s < p.pairs.size() && s < steps.size(); ++s)
+            steps[s].insert(steps[s].end(), p.pairs[s].values.begin(), p.pairs[s].values.end());
+    }
+    return steps;
+}
+
+// What the tiles must hold: the NetCDF values, with the chain's missing marker at
+// step 2 of every point that has a fill value anywhere.
+void expect_tiles_hold_field(const TempDir& dir, const NcVar& field, size_t steps)
+{
+    const size_t points = field.values.size() / steps;
+    const auto joined = tiles_joined(dir);
+    ASSERT_EQ(joined.size(), steps);
+    for (size_t s = 0; s < steps; ++s) ASSERT_EQ(joined[s].size(), points);
+    for (size_t p = 0; p < points; ++p) {
+        bool missing = false;
+        for (size_t s = 0; s < steps; ++s) missing |= field.values[s * points + p] == field.fill;
+        for (size_t s = 0; s < steps; ++s) {
+            const float want = s == 1 && missing ? MISSING_VALUE : field.values[s * points + p] == field.fill ? MISSING_VALUE : field.values[s * points + p];
+            ASSERT_EQ(bits(joined[s][p]), bits(want)) << "point " << p << " step " << s + 1;
+        }
+    }
+}
+
+void expect_same_neff(const std::vector<float>& hand, const NcVar& out)
+{
+    ASSERT_EQ(hand.size(), out.values.size());
+    for (size_t p = 0; p < hand.size(); ++p) {
+        const float want = hand[p] == MISSING_VALUE ? out.fill : hand[p];
+        ASSERT_TRUE(same_value(out.values[p], want)) << "point " << p << ": " << out.values[p] << " vs " << want;
+    }
+}
+
+bool directory_empty(const std::string& path)
+{
+    return std::filesystem::is_empty(path);
+}
+
+TEST(NeffmapChain, EqualsTheChainRunByHandOnTheSameTiles)
+{
+    TempDir dir;
+    generate(dir, {"--lon", "144", "--lat", "73", "--steps", "120", "--series-phi", "0.6", "--field-phi", "0.5",
+                   "--region-r", "0.5", "--missing", "4", "--gaps", "6", "f.nc", "idx.csv"});
+    const RunResult r = run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "out.nc", "--work", "work", "--jobs", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(tile_dirs(dir.file("work")).size(), 2u); // 10512 points
+    expect_tiles_hold_field(dir, read_var(dir.file("f.nc"), "field"), 120);
+
+    const NcVar out = read_var(dir.file("out.nc"), "neff");
+    EXPECT_EQ(out.dims, (std::vector<std::string>{"lat", "lon"}));
+    expect_same_neff(neff_by_hand(dir, csv_index(dir.file("idx.csv"))), out);
+    const NcVar lat = read_var(dir.file("out.nc"), "lat");
+    EXPECT_EQ(lat.values.front(), -90.0f);
+    EXPECT_EQ(global_text(dir.file("out.nc"), "Conventions"), "CF-1.8");
+    EXPECT_NE(global_text(dir.file("out.nc"), "history").find("neffmap f.nc field idx.csv:index out.nc"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("4 missing throughout, 6 dropped for gaps"), std::string::npos) << r.out;
+}
+
+TEST(NeffmapChain, OneJobAndTwoJobsWriteTheSameMap)
+{
+    TempDir dir;
+    generate(dir, {"--lon", "150", "--lat", "140", "--steps", "60", "--series-phi", "0.5", "--field-phi", "0.7",
+                   "--region-r", "0.5", "--missing", "3", "f.nc", "idx.csv"});
+    ASSERT_EQ(run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "one.nc", "--jobs", "1", "--quiet"}).status, 0);
+    ASSERT_EQ(run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "two.nc", "--jobs", "2", "--quiet"}).status, 0);
+    for (const char* var : {"neff", "r", "neff_lag1", "dof", "p", "sig_local", "sig_fdr"}) {
+        const NcVar one = read_var(dir.file("one.nc"), var), two = read_var(dir.file("two.nc"), var);
+        ASSERT_EQ(one.values.size(), two.values.size());
+        for (size_t p = 0; p < one.values.size(); ++p) ASSERT_TRUE(same_value(one.values[p], two.values[p])) << var << p;
+    }
+    double p_fdr[2] = {0, 1};
+    for (int k = 0; k < 2; ++k) {
+        int nc;
+        ASSERT_EQ(nc_open(dir.file(k ? "two.nc" : "one.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+        EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "p_FDR", &p_fdr[k]), NC_NOERR);
+        nc_close(nc);
+    }
+    EXPECT_GT(p_fdr[0], 0.0); // the planted region passes
+    EXPECT_EQ(p_fdr[0], p_fdr[1]);
+    for (const char* att : {"Conventions", "field", "field_steps", "series", "series_steps"})
+        EXPECT_EQ(global_text(dir.file("one.nc"), att), global_text(dir.file("two.nc"), att)) << att;
+    EXPECT_TRUE(directory_empty(dir.file("tmp")));
+}
+
+TEST(NeffmapGrids, ThreeDimensionalGridAcrossLevels)
+{
+    TempDir dir;
+    // 3 levels × 40 × 100: tiles of 100 lines cross from one level to the next.
+    generate(dir, {"--lon", "100", "--lat", "40", "--levels", "3", "--steps", "30", "--series-phi", "0.5",
+                   "--field-phi", "0.5", "--gaps", "2", "f.nc", "idx.csv"});
+    const RunResult r = run_neffmap(dir, {"f.nc", "field", "f.nc:index", "out.nc", "--work", "work"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(tile_dirs(dir.file("work")).size(), 2u);
+    expect_tiles_hold_field(dir, read_var(dir.file("f.nc"), "field"), 30);
+    const NcVar out = read_var(dir.file("out.nc"), "neff");
+    EXPECT_EQ(out.dims, (std::vector<std::string>{"lev", "lat", "lon"}));
+    expect_same_neff(neff_by_hand(dir, csv_index(dir.file("idx.csv"))), out);
+}
+
+TEST(NeffmapGrids, LongLineSplitIntoPieces)
+{
+    TempDir dir;
+    // One line of 12000 points is longer than a tile: it goes in two pieces.
+    generate(dir, {"--lon", "12000", "--lat", "1", "--steps", "20", "--series-phi", "0.5", "--field-phi", "0.5",
+                   "f.nc", "idx.csv"});
+    const RunResult r = run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "out.nc", "--work", "work", "--jobs", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(tile_dirs(dir.file("work")).size(), 2u);
+    expect_tiles_hold_field(dir, read_var(dir.file("f.nc"), "field"), 20);
+    expect_same_neff(neff_by_hand(dir, csv_index(dir.file("idx.csv"))), read_var(dir.file("out.nc"), "neff"));
+}
+
+// Six steps at five stations; station 3 has a fill value at step 5 alone.
+const char* const STATIONS_CDL = R"(netcdf stations {
+dimensions:
+  time = 6 ; station = 5 ;
+variables:
+  double time(time) ; time:units = "days since 1990-01-01" ;
+  int station(station) ; station:long_name = "station number" ;
+  short t2m(time, station) ; t2m:_FillValue = -999s ; t2m:scale_factor = 0.5 ;
+  float idx(time) ;
+data:
+  time = 0, 365, 730, 1095, 1460, 1825 ;
+  station = 101, 102, 103, 104, 105 ;
+  t2m = 1, 5, 3, 7, 2,
+        4, 2, 8, 1, 6,
+        2, 9, 4, 3, 3,
+        8, 1, 7, 5, 9,
+        3, 6, -999, 2, 4,
+        5, 3, 1, 8, 1 ;
+  idx = 0.5, -1.5, 2, 1, -0.5, 3 ;
+}
+)";
+
+TEST(NeffmapGrids, OneDimensionalGridWithAGapAtStepFive)
+{
+    TempDir dir;
+    make_netcdf(dir, "st", STATIONS_CDL);
+    write_file(dir.file("idx.csv"), "year,idx\n1990,0.5\n1991,-1.5\n1992,2\n1993,1\n1994,-0.5\n1995,3\n");
+    const RunResult r = run_neffmap(dir, {"st.nc", "t2m", "idx.csv:2", "out.nc", "--work", "work"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const NcVar out = read_var(dir.file("out.nc"), "neff");
+    EXPECT_EQ(out.dims, (std::vector<std::string>{"station"}));
+    ASSERT_EQ(out.values.size(), 5u);
+    EXPECT_EQ(out.values[2], out.fill);
+    for (int p : {0, 1, 3, 4}) EXPECT_TRUE(std::isfinite(out.values[p]) && out.values[p] != out.fill) << p;
+    expect_same_neff(neff_by_hand(dir, {0.5f, -1.5f, 2, 1, -0.5f, 3}), out);
+    EXPECT_EQ(read_var(dir.file("out.nc"), "station").values[2], 103.0f);
+    EXPECT_NE(r.out.find("0 missing throughout, 1 dropped for gaps"), std::string::npos) << r.out;
+
+    // The same series from the NetCDF file and from a record file gives the same map.
+    write_file(dir.file("idx.dat"), series_bytes({0.5f, -1.5f, 2, 1, -0.5f, 3}));
+    ASSERT_EQ(run_neffmap(dir, {"st.nc", "t2m", "st.nc:idx", "nc.nc", "--quiet"}).status, 0);
+    ASSERT_EQ(run_neffmap(dir, {"st.nc", "t2m", "idx.dat", "rec.nc", "--quiet"}).status, 0);
+    for (const char* other : {"nc.nc", "rec.nc"}) {
+        const NcVar o = read_var(dir.file(other), "neff");
+        for (size_t p = 0; p < 5; ++p) EXPECT_EQ(bits(o.values[p]), bits(out.values[p])) << other << " " << p;
+    }
+}
+
+TEST(NeffmapChecks, BadSeriesAndStepsEndBeforeAnyWork)
+{
+    TempDir dir;
+    make_netcdf(dir, "st", STATIONS_CDL);
+    generate(dir, {"--lon", "4", "--lat", "3", "--levels", "2", "--steps", "6", "f3.nc", "f3.csv"});
+    write_file(dir.file("short.csv"), "idx\n1\n2\n3\n4\n5\n");
+    write_file(dir.file("gap.csv"), "t,idx\n1,1\n2,2\n3,3\n4,\n5,5\n6,6\n");
+    write_file(dir.file("out.nc"), "an older map");
+    struct Case {
+        std::vector<std::string> args;
+        std::string file, words;
+    } cases[] = {
+        {{"st.nc", "t2m", "short.csv", "out.nc"}, "short.csv", "the series has 5 steps, the field 6"},
+        {{"st.nc", "t2m", "short.csv", "out.nc"}, "short.csv", "field time 0 … 1825 days since 1990-01-01"},
+        {{"st.nc", "t2m", "gap.csv:idx", "out.nc"}, "gap.csv", "missing at step 4"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "2:3", "--series-steps", "2:3"}, "st.nc",
+         "at least 3"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "2:9"}, "st.nc", "--field-steps 2:9"},
+        {{"st.nc", "t2m", "st.nc", "out.nc"}, "st.nc", "FILE.nc:VAR"},
+        {{"st.nc", "nope", "st.nc:idx", "out.nc"}, "st.nc", "no variable named \"nope\""},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--jobs", "0"}, "--jobs", "not in range"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "4:2"}, "--field-steps", "ends before"},
+        {{"st.nc", "t2m", "st.nc:idx", "no/such/out.nc"}, "no/such/out.nc", "No such file"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--alpha", "1.5"}, "--alpha", "not in range"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--fdr", "0"}, "--fdr", "strictly between 0 and 1"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--neff", "n"}, "--neff", "n not in {chain,lag1,min}"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--png-var", "q"}, "--png-var", "q not in"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--range", "1:-1"}, "--range", "LO below HI"},
+        {{"f3.nc", "field", "f3.nc:index", "out.nc", "--png", "out.png"}, "f3.nc", "at most two dimensions"},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = run_neffmap(dir, c.args);
+        EXPECT_EQ(r.status, 2) << c.words;
+        EXPECT_EQ(r.err.rfind("neffmap: " + c.file + ":", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.words), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(read_file(dir.file("out.nc")), "an older map");
+    EXPECT_TRUE(directory_empty(dir.file("tmp")));
+}
+
+TEST(NeffmapChecks, AProgramFailingInATileStopsTheRun)
+{
+    TempDir dir;
+    generate(dir, {"--lon", "200", "--lat", "120", "--steps", "30", "--series-phi", "0.5", "--field-phi", "0.5",
+                   "f.nc", "idx.csv"});
+    // lagscan as a user might find it broken: the first tile's run hangs, the
+    // second one's fails; the series and the other tiles get the real program.
+    const std::string fake = dir.file("fake");
+    std::filesystem::create_directories(fake);
+    write_file(fake + "/lagscan", std::string("#!/bin/sh\nIFS= read -r input; IFS= read -r output\n"
+                                              "case \"$(basename \"$PWD\")\" in\n"
+                                              "  tile-00001) sleep 60 ;;\n"
+                                              "  tile-00002) echo \"lagscan: $input: No space left on device\" >&2; exit 2 ;;\n"
+                                              "esac\n"
+                                              "printf '%s\\n%s\\n' \"$input\" \"$output\" | exec ") + LAGSCAN_EXE + "\n");
+    ::chmod((fake + "/lagscan").c_str(), 0755);
+    std::filesystem::create_symlink(SIGCUT_EXE, fake + "/sigcut");
+    std::filesystem::create_symlink(NSTAR_EXE, fake + "/nstar");
+    write_file(dir.file("out.nc"), "an older map");
+
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "out.nc", "--png", "out.png", "--jobs", "2",
+                                          "--programs", "fake"});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_LT(seconds, 30);
+    EXPECT_NE(r.err.find("tile 2 of 3"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("lagscan failed: exit status 2: lagscan: field.dat: No space left on device"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_file(dir.file("out.nc")), "an older map");
+    EXPECT_FALSE(file_exists(dir.file("out.png")));
+    EXPECT_TRUE(directory_empty(dir.file("tmp")));
+    // No temporary output beside OUT or the picture.
+    for (auto& e : std::filesystem::directory_iterator(dir.path))
+        EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+}
+
+} // namespace
