@@ -319,7 +319,7 @@ TEST(FieldtoolNetcdfRun, GridShapeSurvivesLagscanAndShapesTheOutput)
 TEST(FieldtoolPngRun, MapDecodesWithGreyWhereMissingAndNorthUp)
 {
     TempDir dir;
-    // 4 columns x 3 rows; row 0, column 0 is missing. 512 / 4 = 128 px, kept to 64 px cells.
+    // 4 columns x 3 rows; row 0, column 0 is missing. 1024 / 4 = 256 px, kept to 64 px cells.
     std::vector<float> v(12);
     for (int p = 0; p < 12; ++p) v[size_t(p)] = float(p) * 0.5f;
     v[0] = MISSING_VALUE;

@@ -256,7 +256,7 @@ TEST(FieldtoolMap, StippledCellsShowADotAtEveryCellSize)
 {
     // Square grids from 64-pixel cells down to 1-pixel cells; one value everywhere,
     // the left half of the columns stippled.
-    for (const int32_t n : {2, 40, 85, 100, 300, 700}) {
+    for (const int32_t n : {2, 85, 170, 200, 400, 1100}) {
         std::vector<float> v(size_t(n) * size_t(n), 0.25f);
         std::vector<unsigned char> dots(v.size(), 0);
         for (int32_t r = 0; r < n; ++r)
@@ -301,6 +301,32 @@ TEST(FieldtoolMap, StippledCellsShowADotAtEveryCellSize)
         EXPECT_EQ(plain, 0);
         EXPECT_GT(coloured, half * m.map_h / 2);
     }
+}
+
+TEST(FieldtoolMap, ALoneStippledCellShowsOnSmallCells)
+{
+    // 400 x 400 cells of 2 pixels share one dot per block: a single stippled cell
+    // in a corner of its block, away from where the dot goes, must still get one.
+    const int32_t n = 400;
+    std::vector<float> v(size_t(n) * size_t(n), 0.5f);
+    std::vector<unsigned char> dots(v.size(), 0);
+    MapStyle style;
+    style.row0_on_top = true;
+    style.stipple = dots.data();
+    dots[size_t(n) * 8 + 9] = 1; // row 8, column 9
+    const Drawn d = draw(v, n, n, style);
+    const MapLayout& m = d.m;
+    ASSERT_GT(m.stipple_every, 1);
+    const int block = m.stipple_every * m.cell;
+    int inside = 0, elsewhere = 0;
+    for (int y = 0; y < m.map_h; ++y)
+        for (int x = 0; x < m.map_w; ++x) {
+            if (!same(d.at(m.map_x + x, m.map_y + y), DOT)) continue;
+            const bool in_block = x / block == 9 * m.cell / block && y / block == 8 * m.cell / block;
+            (in_block ? inside : elsewhere) += 1;
+        }
+    EXPECT_GT(inside, 0);
+    EXPECT_EQ(elsewhere, 0);
 }
 
 TEST(FieldtoolMap, TitleIsDrawnAboveTheMapAndWidensThePicture)

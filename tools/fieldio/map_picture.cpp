@@ -19,8 +19,8 @@ constexpr int TITLE_GAP = 10;
 constexpr int TITLE_WIDTH_CAP = 1000; // a longer title is drawn at half size
 constexpr int TICK_LENGTH = 4;
 constexpr int TICK_GAP = 3;
-// Cells smaller than this get a dot only every few cells, about this many pixels
-// apart, so that the colour underneath still shows.
+// Cells smaller than 6 pixels share a dot among a block of cells about this many
+// pixels across, so that the colour underneath still shows.
 constexpr int DOT_SPACING = 8;
 
 struct Canvas {
@@ -156,14 +156,20 @@ void draw_stipple(const Canvas& c, const unsigned char* stipple, int32_t columns
 {
     const int k = m.stipple_every;
     const int core = k > 1 ? 2 : std::max(2, (m.cell + 2) / 5);
-    for (int32_t r = 0; r < rows; ++r) {
-        const int32_t screen_row = row0_on_top ? r : rows - 1 - r;
-        if (screen_row % k != k / 2) continue;
-        for (int32_t col = k / 2; col < columns; col += k) {
-            if (!stipple[size_t(r) * size_t(columns) + size_t(col)]) continue;
+    // On small cells one dot stands for a block of k × k cells and is drawn when
+    // any cell of the block is stippled, so that a lone significant point still shows.
+    for (int32_t top = 0; top < rows; top += k)
+        for (int32_t left = 0; left < columns; left += k) {
+            bool any = false;
+            for (int32_t sr = top; sr < top + k && sr < rows && !any; ++sr) {
+                const int32_t r = row0_on_top ? sr : rows - 1 - sr;
+                for (int32_t col = left; col < left + k && col < columns && !any; ++col)
+                    any = stipple[size_t(r) * size_t(columns) + size_t(col)] != 0;
+            }
+            if (!any) continue;
+            const int32_t screen_row = std::min(top + k / 2, rows - 1), col = std::min(left + k / 2, columns - 1);
             draw_dot(c, m.map_x + (col + 0.5) * m.cell, m.map_y + (screen_row + 0.5) * m.cell, core, m);
         }
-    }
 }
 
 void draw_ticks(const Canvas& c, int32_t rows, bool row0_on_top, const MapLayout& m)
@@ -207,7 +213,7 @@ MapLayout plan_map(int32_t columns, int32_t rows, const MapStyle& style)
 {
     MapLayout m;
     const int32_t longest = columns > rows ? columns : rows;
-    m.cell = longest > 0 ? 512 / longest : 64;
+    m.cell = longest > 0 ? 1024 / longest : 64;
     if (m.cell < 1) m.cell = 1;
     if (m.cell > 64) m.cell = 64;
     m.map_w = columns * m.cell;

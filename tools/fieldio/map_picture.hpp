@@ -41,17 +41,17 @@ struct MapLayout {
     int bar_x = 0, bar_y = 0, bar_w = 0, bar_h = 0;
     int label_y = 0, label_scale = 0;
     int title_x = 0, title_y = 0, title_scale = 0; // title_scale 0: no title
-    int stipple_every = 1;    // a dot in every k-th cell along each axis (small cells)
+    int stipple_every = 1;    // one dot per block of k × k cells (small cells)
     AxisTicks row_ticks, column_ticks;
     int width = 0, height = 0;
 };
 
-// The largest grid drawn. Cells shrink to 1 pixel from 512 columns or rows up,
+// The largest grid drawn. Cells shrink to 1 pixel from 1024 columns or rows up,
 // so these bound the picture (8192 pixels a side, 24 MB of pixels at most).
 inline constexpr int32_t MAX_MAP_SIDE = 8192;
 inline constexpr int64_t MAX_MAP_CELLS = int64_t(1) << 23;
 
-// Cells are 512 / max(columns, rows) pixels, at least 1 and at most 64; the bar
+// Cells are 1024 / max(columns, rows) pixels, at least 1 and at most 64; the bar
 // is as wide as the grid but at least 256 pixels, so its labels fit. The picture
 // widens to fit the title. columns and rows are 1 … MAX_MAP_SIDE, their product
 // at most MAX_MAP_CELLS.
