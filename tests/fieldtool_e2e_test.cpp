@@ -16,14 +16,6 @@ const std::string fieldtool = FIELDTOOL_EXE;
 
 RunResult run_tool(const TempDir& dir, const std::vector<std::string>& args) { return run_program(fieldtool, "", dir.path, args); }
 
-// ncgen, not our code, writes every NetCDF input of these tests.
-void make_netcdf(const TempDir& dir, const std::string& name, const std::string& cdl)
-{
-    write_file(dir.file(name + ".cdl"), cdl);
-    const RunResult r = run_program(NCGEN_EXE, "", dir.path, {"-o", name + ".nc", name + ".cdl"});
-    ASSERT_EQ(r.status, 0) << r.err;
-}
-
 // A packed short field on a 3 x 4 grid with a fill value, over three months.
 const char* const SST_CDL = R"(netcdf sst {
 dimensions:

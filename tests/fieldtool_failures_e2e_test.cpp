@@ -21,13 +21,6 @@ RunResult run_tool(const TempDir& dir, const std::vector<std::string>& args, con
     return run_program(fieldtool, "", dir.path, args, options);
 }
 
-void make_netcdf(const TempDir& dir, const std::string& name, const std::string& cdl, const std::string& kind = "classic")
-{
-    write_file(dir.file(name + ".cdl"), cdl);
-    const RunResult r = run_program(NCGEN_EXE, "", dir.path, {"-k", kind, "-o", name + ".nc", name + ".cdl"});
-    ASSERT_EQ(r.status, 0) << r.err;
-}
-
 // A 3 x 4 grid over two steps, with latitude and longitude.
 const char* const GRID_CDL = R"(netcdf grid {
 dimensions: time = UNLIMITED ; lat = 3 ; lon = 4 ;

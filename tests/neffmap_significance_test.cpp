@@ -30,13 +30,6 @@ void generate(const TempDir& dir, std::vector<std::string> args)
     ASSERT_EQ(r.status, 0) << r.err;
 }
 
-void make_netcdf(const TempDir& dir, const std::string& name, const std::string& cdl)
-{
-    write_file(dir.file(name + ".cdl"), cdl);
-    const RunResult r = run_program(NCGEN_EXE, "", dir.path, {"-o", name + ".nc", name + ".cdl"});
-    ASSERT_EQ(r.status, 0) << r.err;
-}
-
 // An open output map, read variable by variable.
 struct Map {
     int nc = -1;

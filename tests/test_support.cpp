@@ -263,3 +263,13 @@ std::string writable_device(const TempDir& dir, const std::string& name)
         throw std::runtime_error("cannot make a private " + name + " device: " + std::strerror(errno));
     return own;
 }
+
+void make_netcdf(const TempDir& dir, const std::string& name, const std::string& cdl, const std::string& kind)
+{
+    write_file(dir.file(name + ".cdl"), cdl);
+    std::vector<std::string> args;
+    if (!kind.empty()) args = {"-k", kind};
+    args.insert(args.end(), {"-o", name + ".nc", name + ".cdl"});
+    const RunResult r = run_program(NCGEN_EXE, "", dir.path, args);
+    ASSERT_EQ(r.status, 0) << r.err;
+}

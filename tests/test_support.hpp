@@ -89,3 +89,8 @@ RunResult run_program(const std::string& exe, const std::string& input, const st
 // would hit the test's own node and never the system's /dev entry; otherwise
 // the /dev entry itself, which an ordinary user cannot replace.
 std::string writable_device(const TempDir& dir, const std::string& name);
+
+// ncgen, not our code, writes the NetCDF inputs of the tools' tests: NAME.cdl in
+// dir becomes NAME.nc, of ncgen's kind `kind` ("classic", "64-bit offset",
+// "nc4", ...) or, when empty, its default (classic).
+void make_netcdf(const TempDir& dir, const std::string& name, const std::string& cdl, const std::string& kind = "");
