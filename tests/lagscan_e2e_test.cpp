@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+
 #include "reference.hpp"
 #include "series_file.hpp"
 #include "test_support.hpp"
@@ -75,6 +76,28 @@ TEST(LagscanRun, LongHostileSeriesAndRecordsOfDifferingLengths)
         std::string want;
         for (size_t j = 0; j < aut.size(); ++j) want += pair_bytes(int32_t(j + 1), 3, 4, aut[j]);
         EXPECT_TRUE(same_series(want, read_file(dir.file(out)))) << out;
+    }
+}
+
+TEST(LagscanRun, AwkwardShapesComeOutLagByLagAsThePlainLoopGivesThem)
+{
+    // Each point its own series with its own hostile kind, most lags finite, so a
+    // lag written from the wrong step, tile or lane shows. 9999 points end the last
+    // tile one lane short for every width and 17 leave one lane in it; two steps
+    // give the single lag, 2000 every lag there can be.
+    TempDir dir;
+    int round = 0;
+    for (const auto& [steps, points] : {std::pair{2, 9999}, std::pair{45, 9999}, std::pair{2, 17},
+                                        std::pair{MAX_STEPS, 17}}) {
+        const Field x = hostile_points_field(steps, points, unsigned(steps + points));
+        const std::string out = "out" + std::to_string(++round);
+        write_file(dir.file("in"), field_bytes(x, 3, 4));
+        const RunResult r = run_lagscan(dir, "in\n" + out + "\n");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Field aut = plain_autocorrelations(x, points);
+        std::string want;
+        for (size_t j = 0; j < aut.size(); ++j) want += pair_bytes(int32_t(j + 1), 3, 4, aut[j]);
+        EXPECT_TRUE(same_series(want, read_file(dir.file(out)))) << steps << " steps, " << points << " points";
     }
 }
 
