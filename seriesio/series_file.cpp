@@ -34,11 +34,13 @@ size_t fill(SeriesFile& f, size_t want)
         f.map_tried = true;
         // A regular input is read through one mapping of the whole file: no copy
         // through the kernel, and its end is known. Where mapping fails, the file
-        // is read through the buffer instead.
+        // is read through the buffer instead. Its pages are mapped as reading
+        // comes to them, not all at once: handed back behind the reading, the file
+        // is then never held whole beside the arrays it is read into.
         struct stat st;
         if (f.regular && f.pos == 0 && f.len == 0 && ::fstat(f.fd, &st) == 0 && st.st_size > 0 &&
             uint64_t(st.st_size) <= SIZE_MAX) {
-            void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, f.fd, 0);
+            void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, f.fd, 0);
             if (m != MAP_FAILED) {
                 f.set_aside = f.buf;
                 f.buf = static_cast<unsigned char*>(m);
@@ -406,6 +408,11 @@ void read_field_series(SeriesFile& f, FieldSeries& s)
     if (f.mapped) {
         const int32_t pairs = framed_pairs(f);
         if (pairs < MAX_STEPS) s.depth = pairs + 1;
+        // Counting read a marker in every record, and the system maps the pages
+        // around each read: hand them back, or the whole file stays mapped on top
+        // of the tiles (which the first record already spreads over). Reading maps
+        // each part again as it comes to it.
+        ::madvise(f.buf + f.released, f.len - f.released, MADV_DONTNEED);
     }
     RecordHeader h;
     while (read_series_header(f, s.count, h)) {
