@@ -145,12 +145,23 @@ TEST(LagscanRun, FullCapacityRunHoldsOneMatrix)
         }
         ASSERT_TRUE(in.good());
     }
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizer's shadow memory and quarantine swell every process of that
+    // build: the peak is held to its bound in the optimised build only.
+    constexpr bool measured = false;
+#else
+    constexpr bool measured = true;
+#endif
     // The system counts this process's resident set at the fork as part of the
     // program's peak.
-    ASSERT_LT(own_rss_kib(), 30 * 1024) << "the test process is too large to measure the program by";
+    if (measured) {
+        ASSERT_LT(own_rss_kib(), 30 * 1024) << "the test process is too large to measure the program by";
+    }
     const RunResult r = run_lagscan(dir, "in\nout\n");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_LT(r.peak_rss_kib, 100 * 1024) << "KiB at lagscan's peak";
+    if (measured) {
+        EXPECT_LT(r.peak_rss_kib, 100 * 1024) << "KiB at lagscan's peak";
+    }
 
     // Every lag of the points at the edges of tiles of every width, of the first
     // and the last, and of two missing ones, against the plain loop on their
