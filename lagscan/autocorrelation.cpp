@@ -66,14 +66,14 @@ const char* lag_path_name(LagPath path)
     return "?";
 }
 
-void compute_autocorrelations(LagPath path, const FieldSeries& xs, int32_t n, float* aut)
+void compute_autocorrelations(LagPath path, FieldSeries& xs, int32_t n)
 {
     // A layout that does not match would read and write outside the tiles.
     if (xs.lanes != lag_path_lanes(path)) fatal(lag_path_name(path), "series tiled for another kernel");
     switch (path) {
-    case LagPath::avx512: return lag_avx512::autocorrelations(xs, n, aut);
-    case LagPath::avx2: return lag_avx2::autocorrelations(xs, n, aut);
-    case LagPath::portable: return lag_portable::autocorrelations(xs, n, aut);
+    case LagPath::avx512: return lag_avx512::autocorrelations(xs, n);
+    case LagPath::avx2: return lag_avx2::autocorrelations(xs, n);
+    case LagPath::portable: return lag_portable::autocorrelations(xs, n);
     }
 }
 

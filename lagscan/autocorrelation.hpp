@@ -38,14 +38,16 @@ int32_t lag_path_lanes(LagPath path);
 
 const char* lag_path_name(LagPath path);
 
-// Autocorrelations of points 0..n-1 of xs at lags 1..N-1 (N = xs.count) into aut,
-// lag-major: aut[(j - 1) * MAX_POINTS + p] is lag j of point p, ready to be written
-// one record per lag. A point whose second step holds MISSING_VALUE is missing at
+// Autocorrelations of points 0..n-1 of xs at lags 1..N-1 (N = xs.count), written
+// over the series itself: afterwards step j - 1 of each point holds its lag j, so
+// one matrix serves as input and result (gather_step collects lag j of all points
+// as one record). A point whose second step holds MISSING_VALUE is missing at
 // every lag. xs must be tiled with lag_path_lanes(path) lanes, and the path must
-// run on this CPU. Rows of aut from N on are left as they were; the points after
-// n up to the end of their tile are written with values that mean nothing.
-void compute_autocorrelations(LagPath path, const FieldSeries& xs, int32_t n, float* aut);
+// run on this CPU. Steps from N - 1 on are left as they were; the points after n
+// up to the end of their tile are written with values that mean nothing.
+void compute_autocorrelations(LagPath path, FieldSeries& xs, int32_t n);
 
 // The plain definition, one point at a time over a point-major xs (lanes = 1),
-// into aut laid out as above; kept to check the fast paths against.
+// into a separate aut, lag-major: aut[(j - 1) * MAX_POINTS + p] is lag j of point
+// p. Kept to check the fast paths against.
 void compute_autocorrelations_plain(const FieldSeries& xs, int32_t n, float* aut);

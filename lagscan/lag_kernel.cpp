@@ -77,7 +77,10 @@ inline void lag_block(int32_t steps, int32_t j0, vec (&acc)[K])
     if (t < steps) ring_block<false, true>(steps, j0, t, ring, acc);
 }
 
-void tile_autocorrelations(const float* x, int32_t steps, float* aut)
+// Replaces the tile at x (one point per lane) by its autocorrelations: lag j goes
+// to step j - 1. The steps are read only while the deviations are formed; the
+// lags work on those alone, so each lag can overwrite a step as soon as it is done.
+void tile_autocorrelations(float* x, int32_t steps)
 {
     const float fsteps = float(steps);
     vec sum = vec{};
@@ -91,7 +94,8 @@ void tile_autocorrelations(const float* x, int32_t steps, float* aut)
     }
     const vec var = q / splat(float(steps - 1));
     // A point is missing when its second step holds the marker; its lanes are
-    // computed like the others and replaced on the way out.
+    // computed like the others and replaced on the way out. Read before lag 2
+    // overwrites that step.
     const mask missing = load(x + W) == splat(MISSING_VALUE);
     const vec marker = splat(MISSING_VALUE);
 
@@ -101,20 +105,19 @@ void tile_autocorrelations(const float* x, int32_t steps, float* aut)
         for (int k = 0; k < K && j0 + k < steps; ++k) {
             const vec atcv = acc[k] / splat(fsteps);
             const vec a = atcv / var;
-            store(aut + size_t(j0 + k - 1) * MAX_POINTS, missing ? marker : a);
+            store(x + size_t(j0 + k - 1) * W, missing ? marker : a);
         }
     }
 }
 
 } // namespace
 
-void autocorrelations(const FieldSeries& xs, int32_t n, float* aut)
+void autocorrelations(FieldSeries& xs, int32_t n)
 {
     const int32_t steps = xs.count;
     if (steps < 2) return; // no lag
     const int32_t tiles = (n + W - 1) / W;
-    for (int32_t b = 0; b < tiles; ++b)
-        tile_autocorrelations(xs.v + size_t(b) * size_t(xs.depth) * W, steps, aut + size_t(b) * W);
+    for (int32_t b = 0; b < tiles; ++b) tile_autocorrelations(xs.v + size_t(b) * size_t(xs.depth) * W, steps);
 }
 
 } // namespace LAG_KERNEL_NS

@@ -19,19 +19,19 @@
 namespace lag_portable {
 inline constexpr int32_t LANES = 4;
 inline constexpr int32_t LAGS = 7;
-void autocorrelations(const FieldSeries& xs, int32_t n, float* aut);
+void autocorrelations(FieldSeries& xs, int32_t n);
 } // namespace lag_portable
 
 // 256-bit vectors, 16 registers.
 namespace lag_avx2 {
 inline constexpr int32_t LANES = 8;
 inline constexpr int32_t LAGS = 7;
-void autocorrelations(const FieldSeries& xs, int32_t n, float* aut);
+void autocorrelations(FieldSeries& xs, int32_t n);
 } // namespace lag_avx2
 
 // 512-bit vectors, 32 registers.
 namespace lag_avx512 {
 inline constexpr int32_t LANES = 16;
 inline constexpr int32_t LAGS = 15;
-void autocorrelations(const FieldSeries& xs, int32_t n, float* aut);
+void autocorrelations(FieldSeries& xs, int32_t n);
 } // namespace lag_avx512

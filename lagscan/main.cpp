@@ -19,17 +19,20 @@ int main()
     const int32_t steps = xvec.count;
     const int32_t n = steps > 0 ? xvec.last.w4 : 0;
 
-    float* aut = reserve_matrix();
-    compute_autocorrelations(path, xvec, n, aut);
+    // The results take the place of the series in its own tiles (lag j at step
+    // j - 1): the run holds one matrix, not a second one for the results.
+    compute_autocorrelations(path, xvec, n);
 
     // With fewer than two steps there is no lag to write; the output is emptied all
     // the same, so that no older result passes for this input's.
     begin_output(output);
     RecordHeader h = xvec.last;
+    static float aut[MAX_POINTS]; // one lag of every point, in point order
     for (int32_t j = 1; j < steps; ++j) {
         h.w1 = j;
+        gather_step(xvec, j - 1, n, aut);
         write_record_header(output, h);
-        write_record_values(output, h.w4, aut + size_t(j - 1) * MAX_POINTS);
+        write_record_values(output, h.w4, aut);
     }
     finish_run();
 }

@@ -34,11 +34,13 @@ size_t fill(SeriesFile& f, size_t want)
         f.map_tried = true;
         // A regular input is read through one mapping of the whole file: no copy
         // through the kernel, and its end is known. Where mapping fails, the file
-        // is read through the buffer instead.
+        // is read through the buffer instead. Its pages are mapped as reading
+        // comes to them, not all at once: handed back behind the reading, the file
+        // is then never held whole beside the arrays it is read into.
         struct stat st;
         if (f.regular && f.pos == 0 && f.len == 0 && ::fstat(f.fd, &st) == 0 && st.st_size > 0 &&
             uint64_t(st.st_size) <= SIZE_MAX) {
-            void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, f.fd, 0);
+            void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, f.fd, 0);
             if (m != MAP_FAILED) {
                 f.set_aside = f.buf;
                 f.buf = static_cast<unsigned char*>(m);
@@ -344,6 +346,16 @@ void spread(const unsigned char* src, size_t k, float* step, size_t lanes, size_
         std::memcpy(step + p / lanes * tile, src + p * 4, (k - p < lanes ? k - p : lanes) * 4);
 }
 
+// The reverse of spread_fixed: k values of one step of consecutive tiles into a row.
+template <size_t LANES>
+void gather_fixed(const float* step, size_t k, float* row, size_t depth)
+{
+    const size_t tile = depth * LANES;
+    const size_t whole = k / LANES;
+    for (size_t b = 0; b < whole; ++b) std::memcpy(row + b * LANES, step + b * tile, LANES * 4);
+    if (k > whole * LANES) std::memcpy(row + whole * LANES, step + whole * tile, (k - whole * LANES) * 4);
+}
+
 // Reads one data record of at least k values and spreads them over step t of the
 // tiles: straight from the mapping or the buffer when the record lies there whole
 // (a record of at most MAX_POINTS values always fits the buffer), otherwise (a
@@ -396,6 +408,11 @@ void read_field_series(SeriesFile& f, FieldSeries& s)
     if (f.mapped) {
         const int32_t pairs = framed_pairs(f);
         if (pairs < MAX_STEPS) s.depth = pairs + 1;
+        // Counting read a marker in every record, and the system maps the pages
+        // around each read: hand them back, or the whole file stays mapped on top
+        // of the tiles (which the first record already spreads over). Reading maps
+        // each part again as it comes to it.
+        ::madvise(f.buf + f.released, f.len - f.released, MADV_DONTNEED);
     }
     RecordHeader h;
     while (read_series_header(f, s.count, h)) {
@@ -406,4 +423,20 @@ void read_field_series(SeriesFile& f, FieldSeries& s)
         ++s.count;
     }
     _mm_sfence(); // the lines sent past the caches are in memory before anything reads them
+}
+
+void gather_step(const FieldSeries& s, int32_t t, int32_t k, float* row)
+{
+    if (k <= 0) return;
+    const float* step = s.v + size_t(t) * size_t(s.lanes);
+    const size_t lanes = size_t(s.lanes), depth = size_t(s.depth);
+    switch (lanes) {
+    case 1: return gather_fixed<1>(step, size_t(k), row, depth);
+    case 4: return gather_fixed<4>(step, size_t(k), row, depth);
+    case 8: return gather_fixed<8>(step, size_t(k), row, depth);
+    case 16: return gather_fixed<16>(step, size_t(k), row, depth);
+    }
+    const size_t tile = depth * lanes;
+    for (size_t p = 0; p < size_t(k); p += lanes)
+        std::memcpy(row + p, step + p / lanes * tile, (size_t(k) - p < lanes ? size_t(k) - p : lanes) * 4);
 }

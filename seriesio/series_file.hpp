@@ -75,6 +75,10 @@ inline size_t cell(const FieldSeries& s, int32_t t, int32_t p)
     return size_t(p) / lanes * (size_t(s.depth) * lanes) + size_t(t) * lanes + size_t(p) % lanes;
 }
 
+// Copies step t of points 0..k-1 out of the tiles into row[0..k-1]: one record's
+// values in point order, the way read_field_series found them.
+void gather_step(const FieldSeries& s, int32_t t, int32_t k, float* row);
+
 // The column of point p; only for the point-major layout (lanes = 1).
 inline float* column(const FieldSeries& s, int32_t p) { return s.v + size_t(p) * size_t(s.depth); }
 

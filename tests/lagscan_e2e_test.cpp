@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <fstream>
+
 #include "reference.hpp"
 #include "series_file.hpp"
 #include "test_support.hpp"
@@ -76,6 +79,117 @@ TEST(LagscanRun, LongHostileSeriesAndRecordsOfDifferingLengths)
         for (size_t j = 0; j < aut.size(); ++j) want += pair_bytes(int32_t(j + 1), 3, 4, aut[j]);
         EXPECT_TRUE(same_series(want, read_file(dir.file(out)))) << out;
     }
+}
+
+TEST(LagscanRun, AwkwardShapesComeOutLagByLagAsThePlainLoopGivesThem)
+{
+    // Each point its own series with its own hostile kind, most lags finite, so a
+    // lag written from the wrong step, tile or lane shows. 9999 points end the last
+    // tile one lane short for every width and 17 leave one lane in it; two steps
+    // give the single lag, 2000 every lag there can be.
+    TempDir dir;
+    int round = 0;
+    for (const auto& [steps, points] : {std::pair{2, 9999}, std::pair{45, 9999}, std::pair{2, 17},
+                                        std::pair{MAX_STEPS, 17}}) {
+        const Field x = hostile_points_field(steps, points, unsigned(steps + points));
+        const std::string out = "out" + std::to_string(++round);
+        write_file(dir.file("in"), field_bytes(x, 3, 4));
+        const RunResult r = run_lagscan(dir, "in\n" + out + "\n");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Field aut = plain_autocorrelations(x, points);
+        std::string want;
+        for (size_t j = 0; j < aut.size(); ++j) want += pair_bytes(int32_t(j + 1), 3, 4, aut[j]);
+        EXPECT_TRUE(same_series(want, read_file(dir.file(out)))) << steps << " steps, " << points << " points";
+    }
+}
+
+namespace {
+
+// KiB this process holds in memory now.
+long own_rss_kib()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+// A value of step t at point p that no other step or point repeats in a pattern:
+// each point its own level and its own noise.
+float full_field_value(int32_t t, int32_t p)
+{
+    if (t == 1 && (p % 1250 == 9 || p == MAX_POINTS - 1)) return MISSING_VALUE;
+    uint32_t h = uint32_t(t) * 2654435761u ^ uint32_t(p) * 40503u;
+    h ^= h >> 15;
+    h *= 2246822519u;
+    h ^= h >> 13;
+    return float(p % 89) + float(h % 20000) / 1000.0f;
+}
+
+} // namespace
+
+TEST(LagscanRun, FullCapacityRunHoldsOneMatrix)
+{
+    // 2000 steps of 10000 points is an 80 MB series and 80 MB of autocorrelations.
+    // The run holds them one after the other in the same tiles, and hands back
+    // the input file as it reads it: a little over 80 MB at its peak, where 160
+    // would mean series and results (or file and tiles) held at once.
+    TempDir dir;
+    {
+        std::ofstream in(dir.file("in"), std::ios::binary);
+        std::vector<float> row(MAX_POINTS);
+        for (int32_t t = 0; t < MAX_STEPS; ++t) {
+            for (int32_t p = 0; p < MAX_POINTS; ++p) row[size_t(p)] = full_field_value(t, p);
+            in << pair_bytes(t + 1, 3, 4, row);
+        }
+        ASSERT_TRUE(in.good());
+    }
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizer's shadow memory and quarantine swell every process of that
+    // build: the peak is held to its bound in the optimised build only.
+    constexpr bool measured = false;
+#else
+    constexpr bool measured = true;
+#endif
+    // The system counts this process's resident set at the fork as part of the
+    // program's peak.
+    if (measured) {
+        ASSERT_LT(own_rss_kib(), 30 * 1024) << "the test process is too large to measure the program by";
+    }
+    const RunResult r = run_lagscan(dir, "in\nout\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (measured) {
+        EXPECT_LT(r.peak_rss_kib, 100 * 1024) << "KiB at lagscan's peak";
+    }
+
+    // Every lag of the points at the edges of tiles of every width, of the first
+    // and the last, and of two missing ones, against the plain loop on their
+    // series alone.
+    const int32_t points[] = {0, 3, 4, 7, 8, 9, 15, 16, 17, 5000, 9983, 9984, 9998, MAX_POINTS - 1};
+    const int count = int(std::size(points));
+    Field x(MAX_STEPS, std::vector<float>(size_t(count)));
+    for (int32_t t = 0; t < MAX_STEPS; ++t)
+        for (int i = 0; i < count; ++i) x[size_t(t)][size_t(i)] = full_field_value(t, points[i]);
+    const Field want = plain_autocorrelations(x, count);
+    const std::string out = read_file(dir.file("out"));
+    const size_t pair_size = 24 + 8 + 4 * size_t(MAX_POINTS);
+    ASSERT_EQ(out.size(), size_t(MAX_STEPS - 1) * pair_size);
+    int wrong = 0;
+    for (int32_t j = 1; j < MAX_STEPS; ++j) {
+        const size_t at = size_t(j - 1) * pair_size;
+        ASSERT_EQ(out.substr(at, 28), framed(header_payload(j, 3, 4, MAX_POINTS)) + le32(4 * MAX_POINTS))
+            << "lag " << j;
+        for (int i = 0; i < count; ++i) {
+            float v;
+            std::memcpy(&v, out.data() + at + 28 + 4 * size_t(points[i]), 4);
+            if (!same_value(want[size_t(j - 1)][size_t(i)], v) && ++wrong <= 5)
+                ADD_FAILURE() << "lag " << j << " point " << points[i] << ": " << std::hex
+                              << bits(want[size_t(j - 1)][size_t(i)]) << " wanted, " << bits(v) << " found";
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(want[0][5], MISSING_VALUE) << "point 9 is missing";
 }
 
 TEST(LagscanRun, ShortSeriesAndEmptyInputs)

@@ -2,6 +2,7 @@
 // the series reader), against the plain definition, value by value.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,8 +16,11 @@ namespace {
 
 using Matrix = std::unique_ptr<float, decltype(&release_tiles)>;
 
-// Writes x as a series file and reads it back into tiles of `lanes` points.
-Matrix read_tiled(const std::string& file_bytes, int32_t lanes, FieldSeries& xs)
+// Writes x as a series file and reads it back into tiles of `lanes` points:
+// through the block buffer, as from a pipe (tiles MAX_STEPS deep), or `mapped`,
+// as from a regular file (tiles one step deeper than the series, at most
+// MAX_STEPS).
+Matrix read_tiled(const std::string& file_bytes, int32_t lanes, FieldSeries& xs, bool mapped = false)
 {
     TempDir dir;
     write_file(dir.file("in"), file_bytes);
@@ -25,25 +29,32 @@ Matrix read_tiled(const std::string& file_bytes, int32_t lanes, FieldSeries& xs)
     f.fd = ::open(dir.file("in").c_str(), O_RDONLY);
     std::snprintf(f.name, sizeof f.name, "in");
     f.buf = buf.get();
+    f.regular = mapped;
     Matrix m(reserve_tiles(), &release_tiles);
     xs = FieldSeries{};
     xs.lanes = lanes;
     xs.v = m.get();
     read_field_series(f, xs);
+    if (f.mapped) {
+        ::munmap(f.buf, f.len);
+        f.buf = f.set_aside;
+    }
     ::close(f.fd);
+    const int32_t depth = mapped && xs.count < MAX_STEPS ? xs.count + 1 : MAX_STEPS;
+    if (xs.depth != depth) ADD_FAILURE() << "tiles " << xs.depth << " steps deep, not " << depth;
     return m;
 }
 
-Field path_autocorrelations(LagPath path, const std::string& file_bytes)
+// The kernel over the tiles, then each lag collected from them the way lagscan
+// writes its records.
+Field path_autocorrelations(LagPath path, const std::string& file_bytes, bool mapped = false)
 {
     FieldSeries xs;
-    const Matrix in = read_tiled(file_bytes, lag_path_lanes(path), xs);
+    const Matrix in = read_tiled(file_bytes, lag_path_lanes(path), xs, mapped);
     const int32_t n = xs.count > 0 ? xs.last.w4 : 0;
-    Matrix aut(reserve_tiles(), &release_tiles);
-    compute_autocorrelations(path, xs, n, aut.get());
+    compute_autocorrelations(path, xs, n);
     Field out(xs.count > 1 ? size_t(xs.count - 1) : 0, std::vector<float>(size_t(n)));
-    for (size_t j = 0; j < out.size(); ++j)
-        for (int32_t p = 0; p < n; ++p) out[j][size_t(p)] = aut.get()[j * MAX_POINTS + size_t(p)];
+    for (size_t j = 0; j < out.size(); ++j) gather_step(xs, int32_t(j), n, out[j].data());
     return out;
 }
 
@@ -66,12 +77,15 @@ protected:
             GTEST_SKIP() << "this CPU lacks " << lag_path_name(GetParam())
                          << ": the path is built and chosen only where it runs, so it is not run here";
     }
-    Field run(const Field& x) const { return path_autocorrelations(GetParam(), field_bytes(x, 5, 6)); }
+    Field run(const Field& x, bool mapped = false) const
+    {
+        return path_autocorrelations(GetParam(), field_bytes(x, 5, 6), mapped);
+    }
 };
 
 // Point counts that leave the last tile part-filled for every width, and one
 // within a single tile.
-const int point_counts[] = {1, 5, 19, 35};
+const int point_counts[] = {1, 5, 17, 19, 35};
 const int step_counts[] = {1, 2, 3, 7, 16, 17, 33, 257, 2000};
 
 } // namespace
@@ -118,11 +132,31 @@ TEST_P(KernelPath, EveryStepCountAroundTheLagBlocks)
 
 TEST_P(KernelPath, TheWholePointCapacityAndOneShort)
 {
-    // The last tile ends exactly at the capacity, or one point short of it.
-    for (int points : {MAX_POINTS, MAX_POINTS - 1}) {
-        const Field x = random_field(31, points, unsigned(points), true);
-        EXPECT_TRUE(same_bits(plain_autocorrelations(x, points), run(x))) << points << " points";
-    }
+    // The last tile ends exactly at the capacity, or one point short of it; with
+    // two steps the only lag lies in the first step of every tile, and in tiles
+    // as deep as the series the lags fill them all but their last two steps.
+    for (int steps : {2, 31})
+        for (int points : {MAX_POINTS, MAX_POINTS - 1})
+            for (bool mapped : {false, true}) {
+                const Field x = random_field(steps, points, unsigned(points + steps), true);
+                EXPECT_TRUE(same_bits(plain_autocorrelations(x, points), run(x, mapped)))
+                    << steps << " steps, " << points << " points" << (mapped ? ", mapped" : "");
+            }
+}
+
+TEST_P(KernelPath, EveryLagComesBackFromItsOwnTileAndLaneInTilesAsDeepAsTheSeries)
+{
+    // A mapped input packs the tiles one step deeper than the series (2000 at
+    // most), so the lags fill all of each tile but its last step or two, and tile
+    // b starts right after tile b - 1. Each point is its own distinct series: a lag collected
+    // from the wrong step, tile or lane shows as another lag's or point's value.
+    // 17 points leave one lane in a last tile for every width.
+    for (int steps : {2, 3, 16, 17, MAX_STEPS})
+        for (int points : {17, 35}) {
+            const Field x = random_field(steps, points, unsigned(steps + points), false);
+            EXPECT_TRUE(same_bits(plain_autocorrelations(x, points), run(x, true)))
+                << steps << " steps, " << points << " points";
+        }
 }
 
 TEST_P(KernelPath, ShorterRecordsLeaveZerosAndTheLastCountRules)
@@ -159,7 +193,6 @@ TEST(KernelDispatch, SeriesTiledForAnotherPathIsRefused)
     const Field x = random_field(4, 3, 1, false);
     FieldSeries xs;
     const Matrix in = read_tiled(field_bytes(x), 1, xs);
-    Matrix aut(reserve_tiles(), &release_tiles);
-    EXPECT_EXIT(compute_autocorrelations(LagPath::portable, xs, 3, aut.get()), testing::ExitedWithCode(2),
+    EXPECT_EXIT(compute_autocorrelations(LagPath::portable, xs, 3), testing::ExitedWithCode(2),
                 "tiled for another kernel");
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <memory>
@@ -253,6 +254,43 @@ TEST(RecordReading, TilesOfEveryWidthHoldTheSameCells)
             }
         EXPECT_EQ(wrong, 0) << lanes << " lanes" << (mappable ? "" : ", through the buffer");
     }
+}
+
+TEST(RecordReading, GatheringAStepOfTheTilesGivesBackItsRecord)
+{
+    // Each value names its step and point, so a value taken from the wrong step,
+    // tile or lane shows; the counts end the last tile at every lane and leave
+    // points after a short record's count as zeros.
+    const int counts[] = {MAX_POINTS, 17, 1, 33, MAX_POINTS - 1, 20};
+    std::vector<std::vector<float>> rows;
+    for (int t = 0; t < 6; ++t) {
+        std::vector<float> row(size_t(counts[t]));
+        for (int p = 0; p < counts[t]; ++p) row[size_t(p)] = float(t * MAX_POINTS + p + 1);
+        rows.push_back(row);
+    }
+    TempDir dir;
+    write_file(dir.file("in"), field_bytes(rows));
+    static float got[MAX_POINTS];
+    for (bool mappable : {true, false})
+        for (int32_t lanes : {1, 4, 8, 16, 5}) {
+            TestFile in(dir.file("in"), mappable);
+            Matrix m;
+            m.s.lanes = lanes;
+            read_field_series(in.f, m.s);
+            ASSERT_EQ(m.s.count, 6);
+            int wrong = 0;
+            for (int t = 0; t < 6; ++t)
+                for (int k : {counts[t], counts[t] > 0 ? counts[t] - 1 : 0, MAX_POINTS}) {
+                    std::fill(got, got + MAX_POINTS, -1.0f);
+                    gather_step(m.s, t, k, got);
+                    for (int p = 0; p < MAX_POINTS; ++p) {
+                        // Nothing is written past the k values asked for.
+                        const float want = p >= k ? -1.0f : p < counts[t] ? rows[size_t(t)][size_t(p)] : 0.0f;
+                        wrong += got[p] != want;
+                    }
+                }
+            EXPECT_EQ(wrong, 0) << lanes << " lanes" << (mappable ? "" : ", through the buffer");
+        }
 }
 
 TEST(RecordReading, TileWidthThatDoesNotDivideTheCapacityIsRefused)

@@ -227,20 +227,22 @@ RunResult run_program(const std::string& exe, const std::string& input, const st
     }
     RunResult r;
     int st = 0;
+    struct rusage use {};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
     for (;;) {
-        const pid_t done = ::waitpid(pid, &st, WNOHANG);
+        const pid_t done = ::wait4(pid, &st, WNOHANG, &use);
         if (done == pid) break;
         if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
-            while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+            while (::wait4(pid, &st, 0, &use) < 0 && errno == EINTR) {
             }
             r.timed_out = true;
             break;
         }
         ::usleep(1000);
     }
+    r.peak_rss_kib = use.ru_maxrss;
     if (WIFEXITED(st)) {
         r.status = WEXITSTATUS(st);
     } else {

@@ -65,6 +65,10 @@ struct RunResult {
     int status = -1;   // exit status, or 128 + signal
     bool signalled = false;
     bool timed_out = false; // killed for running past its time
+    // The program's peak resident set in KiB. The system counts the test process's
+    // own resident set at the fork in it, so it means something only when that
+    // was small.
+    long peak_rss_kib = 0;
     std::string out;
     std::string err;
 };
