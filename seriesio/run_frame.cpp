@@ -131,7 +131,7 @@ std::string ask_file_name(const char* prompt, int width)
 
 namespace {
 
-enum class Access { input, output, either };
+enum class Access { input, output };
 
 SeriesFile& open_file(const std::string& name, Access access)
 {
@@ -153,7 +153,7 @@ SeriesFile& open_file(const std::string& name, Access access)
     if (access == Access::input) {
         fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     } else {
-        fd = ::open(name.c_str(), (access == Access::output ? O_WRONLY : O_RDWR) | O_CREAT | O_CLOEXEC, 0666);
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0 && (errno == EACCES || errno == EROFS)) {
             // An existing file that may not be written: held open for what it is, so
             // that the refusal is reported only if the run comes to write to it.
@@ -199,8 +199,6 @@ SeriesFile& open_file(const std::string& name, Access access)
 SeriesFile& open_input(const std::string& name) { return open_file(name, Access::input); }
 
 SeriesFile& open_output(const std::string& name) { return open_file(name, Access::output); }
-
-SeriesFile& open_series_file(const std::string& name) { return open_file(name, Access::either); }
 
 void finish_run()
 {

@@ -23,9 +23,6 @@ SeriesFile& open_input(const std::string& name);
 // this run is fatal.
 SeriesFile& open_output(const std::string& name);
 
-// Opens (creating if absent, never truncating) a file for reading or for writing,
-// for tools that use one call for both; the three programs use the two above.
-SeriesFile& open_series_file(const std::string& name);
 
 // The fatal path: one line on standard error naming the file and the cause, then a
 // non-zero exit status. Output already handed to the system stays where it is.

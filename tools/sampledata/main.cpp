@@ -90,7 +90,7 @@ Options parse(int argc, char** argv)
 // first `missing` points carry MISSING_VALUE at step 2, which marks them missing.
 void write_ar1(const std::string& name, int steps, int points, double phi, int missing, std::mt19937_64& gen)
 {
-    SeriesFile& f = open_series_file(name);
+    SeriesFile& f = open_output(name);
     std::normal_distribution<double> noise(0.0, 1.0);
     std::vector<double> state(static_cast<size_t>(points));
     for (double& s : state) s = noise(gen) / std::sqrt(1.0 - phi * phi);
@@ -140,7 +140,7 @@ int netcdf(const Options& o)
 int summarize(const Options& o)
 {
     if (o.files.size() != 1) usage("summarize reads one effective-sample-size file");
-    SeriesFile& f = open_series_file(o.files[0]);
+    SeriesFile& f = open_input(o.files[0]);
     RecordHeader h;
     static float neff[MAX_POINTS];
     if (!read_series_pair(f, 0, h, neff)) fatal(f.name, "holds no record pair");
