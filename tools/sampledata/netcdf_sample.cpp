@@ -140,30 +140,33 @@ void write_netcdf_sample(const NetcdfSample& s)
     check(nc_close(nc), path);
 }
 
+namespace {
+
+// The number of values of variable `var`: the product of its dimensions' lengths.
+size_t value_count(int nc, int var, const std::string& path)
+{
+    int ndims, dims[NC_MAX_VAR_DIMS];
+    check(nc_inq_varndims(nc, var, &ndims), path);
+    check(nc_inq_vardimid(nc, var, dims), path);
+    size_t count = 1;
+    for (int d = 0; d < ndims; ++d) {
+        size_t len;
+        check(nc_inq_dimlen(nc, dims[d], &len), path);
+        count *= len;
+    }
+    return count;
+}
+
+} // namespace
+
 void report_planted(const std::string& field_path, const std::string& map_path)
 {
-    int f, m, planted_var, sig_var, ndims;
+    int f, m, planted_var, sig_var;
     check(nc_open(field_path.c_str(), NC_NOWRITE, &f), field_path);
     check(nc_open(map_path.c_str(), NC_NOWRITE, &m), map_path);
     check(nc_inq_varid(f, "planted", &planted_var), field_path);
     check(nc_inq_varid(m, "sig_fdr", &sig_var), map_path);
-    int dims[NC_MAX_VAR_DIMS];
-    check(nc_inq_varndims(m, sig_var, &ndims), map_path);
-    check(nc_inq_vardimid(m, sig_var, dims), map_path);
-    size_t points = 1;
-    for (int d = 0; d < ndims; ++d) {
-        size_t len;
-        check(nc_inq_dimlen(m, dims[d], &len), map_path);
-        points *= len;
-    }
-    check(nc_inq_varndims(f, planted_var, &ndims), field_path);
-    check(nc_inq_vardimid(f, planted_var, dims), field_path);
-    size_t plane = 1;
-    for (int d = 0; d < ndims; ++d) {
-        size_t len;
-        check(nc_inq_dimlen(f, dims[d], &len), field_path);
-        plane *= len;
-    }
+    const size_t points = value_count(m, sig_var, map_path), plane = value_count(f, planted_var, field_path);
     if (plane == 0 || points % plane != 0) fatal(map_path.c_str(), "sig_fdr is not on the sample's grid");
     std::vector<signed char> planted(plane), sig(points);
     check(nc_get_var_schar(f, planted_var, planted.data()), field_path);
