@@ -42,6 +42,19 @@ struct Matrix {
     float at(int t, int p) const { return column(s, p)[t]; }
 };
 
+// Six rows of the given counts whose values name their step and point, so that a
+// value read from the wrong step, tile or lane shows.
+std::vector<std::vector<float>> numbered_rows(const int (&counts)[6])
+{
+    std::vector<std::vector<float>> rows;
+    for (int t = 0; t < 6; ++t) {
+        std::vector<float> row(size_t(counts[t]));
+        for (int p = 0; p < counts[t]; ++p) row[size_t(p)] = float(t * MAX_POINTS + p + 1);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 } // namespace
 
 TEST(RecordWriting, PairOfThreeValuesIsFortyFourBytes)
@@ -227,12 +240,7 @@ TEST(RecordReading, TilesOfEveryWidthHoldTheSameCells)
     // points, and every other cell (higher points of a shorter row, the row above
     // the last) reads 0.0 in every layout.
     const int counts[] = {MAX_POINTS, 17, 0, 33, MAX_POINTS - 1, 20};
-    std::vector<std::vector<float>> rows;
-    for (int t = 0; t < 6; ++t) {
-        std::vector<float> row(size_t(counts[t]));
-        for (int p = 0; p < counts[t]; ++p) row[size_t(p)] = float(t * MAX_POINTS + p + 1);
-        rows.push_back(row);
-    }
+    const std::vector<std::vector<float>> rows = numbered_rows(counts);
     TempDir dir;
     write_file(dir.file("in"), field_bytes(rows, 4, 5));
     // Through the buffer, full records straddle its end and are read in pieces.
@@ -262,12 +270,7 @@ TEST(RecordReading, GatheringAStepOfTheTilesGivesBackItsRecord)
     // tile or lane shows; the counts end the last tile at every lane and leave
     // points after a short record's count as zeros.
     const int counts[] = {MAX_POINTS, 17, 1, 33, MAX_POINTS - 1, 20};
-    std::vector<std::vector<float>> rows;
-    for (int t = 0; t < 6; ++t) {
-        std::vector<float> row(size_t(counts[t]));
-        for (int p = 0; p < counts[t]; ++p) row[size_t(p)] = float(t * MAX_POINTS + p + 1);
-        rows.push_back(row);
-    }
+    const std::vector<std::vector<float>> rows = numbered_rows(counts);
     TempDir dir;
     write_file(dir.file("in"), field_bytes(rows));
     static float got[MAX_POINTS];

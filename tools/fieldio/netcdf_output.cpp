@@ -102,7 +102,6 @@ void copy_grid_coordinates(const TimeVariable& tv, const char* like_path, const 
     }
 }
 
-
 void write_result_netcdf(const char* record_path, const char* nc_path, const NetcdfOutputOptions& opt)
 {
     const char* inputs[] = {record_path, opt.like_path};
