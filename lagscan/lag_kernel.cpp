@@ -20,7 +20,12 @@ namespace {
 
 constexpr int W = LANES;
 constexpr int K = LAGS;
+constexpr int R = RING;
 static_assert(MAX_POINTS % W == 0, "tiles must fill the point capacity exactly");
+static_assert(R >= 1 && R <= K, "the ring holds the newest deviations of the lags in flight");
+// The steps in which some lag of a block has yet to take its first term, rounded
+// up to whole turns of the ring.
+constexpr int F = (K + R - 1) / R * R;
 
 typedef float vec __attribute__((vector_size(W * sizeof(float))));
 typedef int32_t mask __attribute__((vector_size(W * sizeof(float))));
@@ -44,37 +49,53 @@ void store(float* p, vec v) { std::memcpy(p, &v, sizeof v); }
 // Deviations from the mean of the tile in hand, step by step.
 vec dev[MAX_STEPS];
 
-// One block of K steps for lags j0 .. j0+K-1, from step t on (t - j0 a multiple of
-// K). Lag j0+k pairs step t with step t-j0-k, so the K lags in flight reach back
-// over K consecutive deviations; these sit in a ring of registers, dev[s] in slot
-// (s - j0) % K, and each step loads only its own deviation and the one entering
-// the ring. With the steps unrolled K times every slot index is a constant, so
-// ring and accumulators stay in registers. FIRST: the block where lag j0+k takes
+// STEPS steps from step t on, for lags j0 .. j0+K-1 (t - j0 a multiple of R).
+// Lag j0+k pairs step s with step s-j0-k. The deviation entering the ring at step
+// s is dev[s-j0], kept in slot (s - j0) % R for the next R - 1 steps: lag j0+k
+// finds its partner there while k < R and reads it from dev beyond. With the
+// steps unrolled every slot index is a constant, so ring and accumulators stay in
+// registers. FIRST: the block that starts the lags (t = j0), where lag j0+k takes
 // its first term at t = j0+k, none before (a zero term would turn an infinite
 // deviation into NaN). CHECKED: stops at the last step.
-template <bool FIRST, bool CHECKED>
-inline void ring_block(int32_t steps, int32_t j0, int32_t t, vec (&ring)[K], vec (&acc)[K])
+template <int STEPS, bool FIRST, bool CHECKED>
+inline void ring_block(int32_t steps, int32_t j0, int32_t t, vec (&ring)[R], vec (&acc)[K])
 {
 #pragma GCC unroll 32
-    for (int u = 0; u < K; ++u) {
+    for (int u = 0; u < STEPS; ++u) {
         if (CHECKED && t + u >= steps) return;
         const vec dt = dev[t + u];
-        ring[u] = dev[t + u - j0];
+        ring[u % R] = dev[t + u - j0];
 #pragma GCC unroll 32
-        for (int k = 0; k < K; ++k)
-            if (!FIRST || k <= u) acc[k] = dt * ring[(u - k + K) % K] + acc[k];
+        for (int k = 0; k < K; ++k) {
+            if (FIRST && k > u) continue;
+            const vec partner = k < R ? ring[(u - k + R) % R] : dev[t + u - j0 - k];
+            acc[k] = dt * partner + acc[k];
+        }
     }
 }
+
+#ifdef LAG_STEPS_WRITTEN_OUT
+static_assert(K == 8 && R == 6, "the written-out loop holds 8 lags and a ring of 6");
+#include "lag_steps_avx2.hpp"
+#endif
 
 // Sums the lag products of lags j0 .. j0+K-1 into acc, each in increasing t.
 inline void lag_block(int32_t steps, int32_t j0, vec (&acc)[K])
 {
-    vec ring[K];
-    for (int k = 0; k < K; ++k) acc[k] = ring[k] = vec{};
-    ring_block<true, true>(steps, j0, j0, ring, acc);
-    int32_t t = j0 + K;
-    for (; t + K <= steps; t += K) ring_block<false, false>(steps, j0, t, ring, acc);
-    if (t < steps) ring_block<false, true>(steps, j0, t, ring, acc);
+    vec ring[R];
+    for (int k = 0; k < K; ++k) acc[k] = vec{};
+    for (int r = 0; r < R; ++r) ring[r] = vec{};
+    ring_block<F, true, true>(steps, j0, j0, ring, acc);
+    int32_t t = j0 + F;
+#ifdef LAG_STEPS_WRITTEN_OUT
+    if (const long turns = (steps - t) / R; turns > 0) {
+        ring_turns(&dev[t], j0, turns, ring, acc);
+        t += int32_t(turns) * R;
+    }
+#else
+    for (; t + R <= steps; t += R) ring_block<R, false, false>(steps, j0, t, ring, acc);
+#endif
+    if (t < steps) ring_block<R, false, true>(steps, j0, t, ring, acc);
 }
 
 // Replaces the tile at x (one point per lane) by its autocorrelations: lag j goes

@@ -5,7 +5,7 @@
 # with AVX-512 instructions could be picked for code that runs everywhere).
 #
 # It also finds the inner loop of each kernel (the loop with the most multiplies)
-# and counts the vector reads from memory in it: the deviations of the lags in
+# and counts the vector reads from memory in it: most deviations of the lags in
 # flight live in registers, so a multiply seldom reads memory.
 #
 # Run as: cmake -DPROGRAM=<lagscan> -DAVX512_OBJECTS=<objects> -DKERNEL_OBJECTS=<objects>

@@ -119,9 +119,11 @@ TEST_P(KernelPath, DenselySprinkledHostileValues)
 
 TEST_P(KernelPath, EveryStepCountAroundTheLagBlocks)
 {
-    // Lags run in blocks of 7 or 15 over steps unrolled as many times: these counts
-    // end a series in the first block of a pass, on a block boundary, and at every
-    // place in between, with hostile values in the deviations the ring carries.
+    // Lags run in blocks of 7, 8 or 15, over a ring of 7, 6 or 15 deviations and
+    // steps unrolled as many times, after a first block that starts the lags: these
+    // counts end a series in the first block of a pass, on a turn of the ring, and
+    // at every place in between, with hostile values in the deviations the ring
+    // carries and in the older ones read from memory.
     for (int steps = 1; steps <= 48; ++steps) {
         const Field x = random_field(steps, 21, unsigned(steps) + 500, true);
         EXPECT_TRUE(same_bits(plain_autocorrelations(x, 21), run(x))) << steps << " steps";
