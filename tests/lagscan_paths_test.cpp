@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "autocorrelation.hpp"
+#include "run_error.hpp"
 #include "reference.hpp"
 #include "test_support.hpp"
 
@@ -52,7 +53,8 @@ Field path_autocorrelations(LagPath path, const std::string& file_bytes, bool ma
     FieldSeries xs;
     const Matrix in = read_tiled(file_bytes, lag_path_lanes(path), xs, mapped);
     const int32_t n = xs.count > 0 ? xs.last.w4 : 0;
-    compute_autocorrelations(path, xs, n);
+    LagScratch scratch;
+    compute_autocorrelations(path, xs, n, scratch);
     Field out(xs.count > 1 ? size_t(xs.count - 1) : 0, std::vector<float>(size_t(n)));
     for (size_t j = 0; j < out.size(); ++j) gather_step(xs, int32_t(j), n, out[j].data());
     return out;
@@ -195,6 +197,12 @@ TEST(KernelDispatch, SeriesTiledForAnotherPathIsRefused)
     const Field x = random_field(4, 3, 1, false);
     FieldSeries xs;
     const Matrix in = read_tiled(field_bytes(x), 1, xs);
-    EXPECT_EXIT(compute_autocorrelations(LagPath::portable, xs, 3), testing::ExitedWithCode(2),
-                "tiled for another kernel");
+    LagScratch scratch;
+    try {
+        compute_autocorrelations(LagPath::portable, xs, 3, scratch);
+        ADD_FAILURE() << "a series in tiles of 1 point went to the 4-lane kernel";
+    } catch (const RunError& e) {
+        EXPECT_EQ(e.file, "portable");
+        EXPECT_EQ(e.cause, "series tiled for another kernel");
+    }
 }
