@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 #include "autocorrelation.hpp"
@@ -175,6 +176,33 @@ TEST_P(KernelPath, ShorterRecordsLeaveZerosAndTheLastCountRules)
     x[1].push_back(MISSING_VALUE); // point 12 is missing at step 2 all the same
     EXPECT_TRUE(same_bits(plain_autocorrelations(x, 23), run(x)));
     EXPECT_EQ(run(x)[0][12], MISSING_VALUE);
+}
+
+TEST_P(KernelPath, ScratchKeepsNothingOfAnEarlierLongerSeries)
+{
+    // One scratch for every call, as a thread keeps it. Before each short series,
+    // one of the full capacity whose deviations are all NaN (inf less its mean, inf):
+    // a deviation read past the short series' end brings NaN into its lags. The
+    // lengths end the series in the first block of lags, on a turn of the ring and
+    // in between; the last reaches the end of the scratch itself.
+    const LagPath path = GetParam();
+    const int32_t lanes = lag_path_lanes(path);
+    const int points = 2 * lanes + 1;
+    LagScratch scratch;
+    const Field poison(MAX_STEPS, std::vector<float>(size_t(lanes), std::numeric_limits<float>::infinity()));
+    std::vector<int> lengths;
+    for (int steps = 2; steps <= 48; ++steps) lengths.push_back(steps);
+    lengths.push_back(MAX_STEPS);
+    for (int steps : lengths) {
+        TiledField earlier = tiled_field(poison, lanes, lanes, MAX_STEPS, 0.0f);
+        compute_autocorrelations(path, earlier.s, lanes, scratch);
+        const Field x = random_field(steps, points, unsigned(steps) + 900, false);
+        TiledField f = tiled_field(x, points, lanes, steps == MAX_STEPS ? MAX_STEPS : steps + 1, 0.0f);
+        compute_autocorrelations(path, f.s, points, scratch);
+        Field got(size_t(steps - 1), std::vector<float>(size_t(points)));
+        for (int j = 0; j + 1 < steps; ++j) gather_step(f.s, j, points, got[size_t(j)].data());
+        EXPECT_TRUE(same_bits(plain_autocorrelations(x, points), got)) << steps << " steps";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPath, KernelPath, testing::Values(LagPath::portable, LagPath::avx2, LagPath::avx512),
