@@ -7,7 +7,6 @@
 #include <fstream>
 #include <sstream>
 #include <memory>
-#include <regex>
 
 #include "run_frame.hpp"
 #include "series_file.hpp"
@@ -46,6 +45,14 @@ std::string error_of(Read read)
         return e.file + ": " + e.cause;
     }
     return "";
+}
+
+// The error names the file (the last part of its path) and holds the cause.
+testing::AssertionResult names(const std::string& error, const std::string& file, const std::string& cause)
+{
+    if (error.find("/" + file + ": ") != std::string::npos && error.find(cause) != std::string::npos)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "\"" << error << "\" does not name " << file << " and " << cause;
 }
 
 struct Matrix {
@@ -214,8 +221,7 @@ TEST_P(RecordReadingFails, NamesFileAndCause)
             Matrix m;
             read_field_series(in.f, m.s);
         });
-        EXPECT_TRUE(std::regex_search(error, std::regex(std::string("bad\\.dat: .*") + bad.cause)))
-            << bad.what << (mappable ? " (mapped)" : " (buffered)") << ": \"" << error << "\"";
+        EXPECT_TRUE(names(error, "bad.dat", bad.cause)) << bad.what << (mappable ? " (mapped)" : " (buffered)");
     }
 }
 
@@ -240,7 +246,7 @@ TEST(RecordReading, MoreThanTwoThousandPairsIsFatalButTwoThousandIsFine)
         Matrix m;
         read_field_series(in.f, m.s);
     });
-    EXPECT_TRUE(std::regex_search(error, std::regex("over: .*capacity"))) << error;
+    EXPECT_TRUE(names(error, "over", "capacity"));
 }
 
 TEST(RecordReading, TilesOfEveryWidthHoldTheSameCells)
@@ -315,7 +321,7 @@ TEST(RecordReading, TileWidthThatDoesNotDivideTheCapacityIsRefused)
         m.s.lanes = 3;
         read_field_series(in.f, m.s);
     });
-    EXPECT_TRUE(std::regex_search(error, std::regex("in\\.dat: tile width"))) << error;
+    EXPECT_TRUE(names(error, "in.dat", "tile width"));
 }
 
 TEST(RecordReading, InputShortenedWhileMappedEndsOnTheFatalPath)
