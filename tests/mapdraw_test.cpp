@@ -353,6 +353,7 @@ TEST(MapFiles, SvgParsesAndShowsTheMapPdfOpensWithItsTitle)
     map.coastlines = false;
     map.title = "Correlation with the Nino3.4 index";
     map.bar_name = "Pearson correlation";
+    map.subtitle = "r\xe9gion 1"; // Latin-1 from a file's attribute: not UTF-8
     map.size = {800, 500};
     TempDir dir;
 
@@ -392,6 +393,7 @@ TEST(MapFiles, SvgParsesAndShowsTheMapPdfOpensWithItsTitle)
     const RunResult text = run_program(PDFTOTEXT_EXE, "", dir.path, {pdf, "-"});
     EXPECT_NE(text.out.find("Correlation with the Nino3.4 index"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("Pearson correlation"), std::string::npos);
+    EXPECT_NE(text.out.find("r\uFFFDgion 1"), std::string::npos);
     // pdftoppm at 144 dpi: two pixels per point.
     const RunResult page = run_program(PDFTOPPM_EXE, "", dir.path, {"-png", "-r", "144", "-singlefile", pdf, dir.file("pdf")});
     ASSERT_EQ(page.status, 0) << page.err;
