@@ -27,9 +27,6 @@ double round_up_first_digit(double v);
 // MapPicture). A sequential range of one value is widened to show it mid-bar.
 ColourRange default_range(const float* values, int64_t n, ColourScale scale);
 
-// RunError naming "--range" unless lo < hi, both finite, and 0 < lo for p_log.
-void check_colour_range(ColourScale scale, double lo, double hi);
-
 // Position 0 … 1 (clamped) of v along the bar; p_log on log10 p, p ≤ 0 at 0.
 double bar_position(double v, ColourRange range, ColourScale scale);
 

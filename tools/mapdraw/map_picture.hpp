@@ -53,6 +53,10 @@ struct MapAxis {
 // scale, dark red for the smallest, pale for p = 1, with alpha marked on the bar.
 enum class ColourScale { sequential, diverging, p_log };
 
+// RunError naming "--range" unless lo < hi, both finite, and 0 < lo for p_log;
+// the tools call it with --range before any work.
+void check_colour_range(ColourScale scale, double lo, double hi);
+
 struct MapPicture {
     // columns × rows values, row-major, row 0 first. MISSING_VALUE and NaN are
     // missing (grey); ±inf take the colour of the end they lie beyond.
