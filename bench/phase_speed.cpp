@@ -5,9 +5,9 @@
 // thread per call. The tiles' data are AR(1) points (two distinct tiles reused
 // across the grid: the work does not depend on the values).
 //
-// Usage: phase_speed [surrogates] [steps] [workers] [runs] [block MiB]
-//   defaults 1000 480 2 3 and the library's block; every figure is the median
-//   of `runs`.
+// Usage: phase_speed [surrogates] [steps] [workers] [runs] [block MiB] [tiles]
+//   defaults 1000 480 2 3, the library's block and the whole grid (26 tiles);
+//   every figure is the median of `runs`. It ends with its peak resident size.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -121,6 +121,7 @@ int main(int argc, char** argv)
     const int workers = argc > 3 ? std::atoi(argv[3]) : 2;
     const int runs = argc > 4 ? std::atoi(argv[4]) : 3;
     const int64_t block_bytes = argc > 5 ? std::atoll(argv[5]) << 20 : PhaseWork{}.block_bytes;
+    const int32_t tile_limit = argc > 6 ? std::atoi(argv[6]) : 0;
     if (m < 1 || steps < 3 || workers < 1 || runs < 1) {
         std::fprintf(stderr, "usage: phase_speed [surrogates] [steps] [workers] [runs]\n");
         return 2;
@@ -151,7 +152,8 @@ int main(int argc, char** argv)
 
         const int32_t full_tiles = grid_points / tile_points;
         const int32_t last_points = grid_points - full_tiles * tile_points;
-        const int32_t tiles = full_tiles + (last_points > 0 ? 1 : 0);
+        const int32_t all_tiles = full_tiles + (last_points > 0 ? 1 : 0);
+        const int32_t tiles = tile_limit > 0 ? std::min(tile_limit, all_tiles) : all_tiles;
         const TileData data[3] = {make_tile(gen, tile_points, steps, series_f),
                                   make_tile(gen, tile_points, steps, series_f),
                                   make_tile(gen, std::max(last_points, 1), steps, series_f)};
@@ -197,7 +199,9 @@ int main(int argc, char** argv)
         }
         FieldCounts total = empty_field_counts(m);
         for (const FieldCounts& c : counts) add_field_counts(total, c);
-        const double flops = 2.0 * double(m) * double(steps) * double(grid_points);
+        int64_t tested_points = 0;
+        for (int32_t t = 0; t < tiles; ++t) tested_points += data_of(t).points;
+        const double flops = 2.0 * double(m) * double(steps) * double(tested_points);
         std::printf("surrogates drawn:       %7.3f s wall\n", draw);
         std::printf("products alone:         %7.3f s wall %7.3f s CPU  (%.0f GFLOP/s)\n", median(pw), median(pc),
                     flops / median(pw) * 1e-9);
@@ -205,6 +209,9 @@ int main(int argc, char** argv)
                     median(wc), median(ww) / median(pw));
         std::printf("field p of this (null) map: %.4f over %lld points\n", field_p(total),
                     static_cast<long long>(total.tested));
+        rusage use{};
+        getrusage(RUSAGE_SELF, &use);
+        std::printf("peak resident size: %.0f MB\n", double(use.ru_maxrss) / 1024.0);
     } catch (const RunError& e) {
         std::fprintf(stderr, "phase_speed: %s: %s\n", e.file.c_str(), e.cause.c_str());
         return 2;
