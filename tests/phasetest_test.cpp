@@ -211,11 +211,29 @@ TEST(PhaseTest, CriticalRankIsTheCeilingOfOneLessAlphaTimesM)
     for (const auto& row : table) EXPECT_EQ(critical_rank(row.m, row.alpha), row.rank) << row.m << " " << row.alpha;
 }
 
+namespace {
+void check_against_double_loop(int64_t m, double alpha);
+} // namespace
+
 TEST(PhaseTest, CountsCriticalValuesAndFieldCountsAgreeWithAPlainDoubleLoop)
 {
+    // Many surrogates and a small alpha, as in use; and few, with half of them
+    // beyond the critical value, where every value is a candidate for it.
+    const struct {
+        int64_t m;
+        double alpha;
+    } cases[] = {{400, 0.05}, {6, 0.5}, {11, 0.3}};
+    for (const auto& run : cases) {
+        SCOPED_TRACE(run.m);
+        check_against_double_loop(run.m, run.alpha);
+    }
+}
+
+namespace {
+
+void check_against_double_loop(int64_t m, double alpha)
+{
     const int32_t steps = 64;
-    const int64_t m = 400;
-    const double alpha = 0.05;
     NormalStream normal(21);
     const std::vector<double> series = ar1_doubles(normal, 0.6, steps);
     const Surrogates s = draw_surrogates(series.data(), steps, m, 5, "series");
@@ -296,6 +314,8 @@ TEST(PhaseTest, CountsCriticalValuesAndFieldCountsAgreeWithAPlainDoubleLoop)
     for (int32_t i : {3, 40}) EXPECT_EQ(p[size_t(i)], double(1 + m - rank + 1) / double(m + 1)) << i;
     EXPECT_EQ(again.observed, observed_after);
 }
+
+} // namespace
 
 TEST(PhaseTest, TheSeriesItselfIsAtTheFloorAndIndependentPointsSpreadOverTheUnitInterval)
 {

@@ -88,8 +88,10 @@ float absolute_kth_largest(float* r, int64_t m, int64_t k, float z, PhaseWork& w
     for (float s : partial) square += s;
     float bound = z * std::sqrt(square / float(m));
     // Four runs of candidates, each from every fourth value into its own quarter,
-    // so that four counts advance at once; then joined.
-    const int64_t quarter = m / 4 + 1;
+    // so that four counts advance at once; then joined. The first run also takes
+    // the last m mod 4 values, and every run writes a value at its count before
+    // the count decides whether it stays.
+    const int64_t quarter = m / 4 + 4;
     w.candidates.resize(size_t(4 * quarter));
     float* c = w.candidates.data();
     for (;;) {
