@@ -216,7 +216,7 @@ void remove_climatology(const ClimatologyPlan& p, float* values, int32_t points)
             slope[i] = (tau_sum[i] - fit_tau) / p.tau_tau;
         }
     }
-    std::vector<double> fit(sparse ? 0 : np);
+    std::vector<double> fit(sparse && k > 0 ? 0 : np, 0.0);
     for (int32_t t = 0; t < p.steps; ++t) {
         float* __restrict row = values + size_t(t) * np;
         const double tau = p.tau[size_t(t)];
