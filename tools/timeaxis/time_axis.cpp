@@ -106,9 +106,9 @@ Spacing step_spacing(const TimeAxis& axis)
     if (!axis.has_dates || d.size() < 2) return s;
     const double dt = step_seconds(d[1]) - step_seconds(d[0]);
     if (dt <= 0) {
+        s.why = uneven_why(s, d, 0);
         s.uneven = 0;
         s.ordered = false;
-        s.why = uneven_why(s, d, 0);
         return s;
     }
     // Daily before monthly (January 31 to February 1 is a day), monthly before a
@@ -122,9 +122,9 @@ Spacing step_spacing(const TimeAxis& axis)
     }
     for (size_t i = 0; i + 1 < d.size(); ++i)
         if (!step_fits(s, d[i], d[i + 1])) {
+            s.why = uneven_why(s, d, int64_t(i));
             s.uneven = int64_t(i);
             s.ordered = step_seconds(d[i + 1]) > step_seconds(d[i]);
-            s.why = uneven_why(s, d, s.uneven);
             break;
         }
     return s;
