@@ -241,6 +241,7 @@ TEST(Pairing, RefusalsNameTheDateOrTheOption)
     const TimeAxis daily = cf_axis("days since 1982-01-01", "", {0, 1, 2, 3, 4});
     const TimeAxis jumpy = cf_axis("months since 1982-01-01", "", {0, 1, 2, 14, 15});
     const TimeAxis lunar = cf_axis("days since 1982-01-01", "lunar", {0, 1});
+    const TimeAxis empty = cf_axis("days since 1982-01-01", "", {});
     std::vector<float> values(240, 1.0f);
     values[5] = MISSING_VALUE;   // 1982-06
     values[230] = MISSING_VALUE; // 2001-03, outside the field
@@ -272,6 +273,7 @@ TEST(Pairing, RefusalsNameTheDateOrTheOption)
         {pair(f, none_s, ""), "index.dat: the field has 132 selected steps (1 … 132) and the series 240 (1 … 240)"},
         {pair(PairingSide{"f.dat", &none, 240}, none_s, "1982-01/"), "--period: neither the field nor the series has dates"},
         {pair(jumpy_f, PairingSide{"i.dat", &none, 5}, "", {}, true), "no error"},
+        {pair(PairingSide{"empty.nc", &empty, 0}, s, "1990-01/"), "empty.nc: has no steps"}, // once read past an empty axis
     };
     for (const auto& c : cases) EXPECT_EQ(c.got.substr(0, c.want.size()), c.want) << c.got;
 }

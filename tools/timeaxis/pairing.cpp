@@ -342,6 +342,12 @@ Pairing pair_by_date(const Side& field, const Side& series, const float* series_
 Pairing pair_steps(const PairingSide& field, const PairingSide& series, const float* series_values,
                    const PairingOptions& o)
 {
+    for (const PairingSide* side : {&field, &series}) {
+        if (side->steps < 1) fail(side->file, "has no steps");
+        if (side->axis->has_dates && int64_t(side->axis->dates.size()) != side->steps)
+            fail(side->file, "holds " + std::to_string(side->axis->dates.size()) + " dates for " +
+                                 std::to_string(side->steps) + " steps");
+    }
     const char* const hint = "; give --pair-by-position to pair the steps by their order instead";
     if (!o.pair_by_position) {
         if (!field.axis->problem.empty()) fail(field.file, field.axis->problem + hint);
