@@ -37,7 +37,10 @@ std::string outcome(const std::string& text, const std::string& column = "")
     try {
         const SeriesSource s = csv(text, column);
         std::string v;
-        for (float x : s.values) v += (v.empty() ? "" : " ") + (x == MISSING_VALUE ? std::string("M") : std::to_string(int(x)));
+        for (float x : s.values) {
+            if (!v.empty()) v += ' ';
+            v += x == MISSING_VALUE ? std::string("M") : std::to_string(int(x));
+        }
         return (s.axis.has_dates ? "dated " : "") + v;
     } catch (const RunError& e) {
         return e.cause;
@@ -49,8 +52,8 @@ std::string wide_header_csv()
     std::string head = "date", row = "2000-01", row2 = "2000-02";
     for (int c = 1; c <= 1100; ++c) {
         head += ",c" + std::to_string(c);
-        row += "," + std::to_string(c);
-        row2 += "," + std::to_string(c + 1);
+        row += ',' + std::to_string(c);
+        row2 += ',' + std::to_string(c + 1);
     }
     return head + "\n" + row + "\n" + row2 + "\n";
 }
@@ -128,6 +131,12 @@ TEST(SeriesCsv, HandMadeFaults)
         {"1990,1,2,3,4,5,6,7,8,9,10,11,12\n1990,1\n", "", "line 2: the year 1990 does not come after 1990"},
     };
     for (const auto& c : cases) EXPECT_EQ(outcome(c.text, c.column), c.want) << c.text.substr(0, 60);
+
+    std::string long_column = "v\n";
+    for (int t = 0; t < 2500; ++t) long_column += std::to_string(t) + "\n";
+    const SeriesSource many = csv(long_column); // more rows than the programs take: the period selects
+    ASSERT_EQ(many.values.size(), 2500u);
+    EXPECT_EQ(many.values[2499], 2499.0f);
 
     const std::string cause = outcome("v\n1\n" + long_cell + "\n");
     EXPECT_LT(cause.size(), 160u) << cause.substr(0, 200);

@@ -156,7 +156,8 @@ ClimatologyPlan plan_climatology(const std::vector<StepDate>& dates, int32_t ste
         p.description = dated ? "the mean removed (steps neither monthly nor daily)" : "the mean removed (no dates)";
         break;
     }
-    if (detrend) p.description += p.description.empty() ? "least-squares line removed" : ", then the least-squares line";
+    if (detrend)
+        p.description += p.description.empty() ? "least-squares line removed" : ", then the least-squares line";
     return p;
 }
 

@@ -133,7 +133,8 @@ float cell_value(const std::string& cell, const SeriesReadOptions& o, const std:
     if (end == cell.c_str() || *end != '\0' || std::isnan(v)) return MISSING_VALUE;
     if (o.has_missing_value && v == o.missing_value) return MISSING_VALUE;
     if (std::isinf(v) && errno != ERANGE) line_fail(file, line, quoted_cell(cell) + " is not a finite value");
-    if (std::fabs(v) > double(FLT_MAX)) line_fail(file, line, quoted_cell(cell) + " is outside the range of single precision");
+    if (std::fabs(v) > double(FLT_MAX))
+        line_fail(file, line, quoted_cell(cell) + " is outside the range of single precision");
     return float(v);
 }
 
@@ -269,7 +270,7 @@ void read_csv_series(const std::string& text, const std::string& file, const std
     } else if (by_number) {
         const long n = std::atol(column.c_str());
         if (n < 1 || size_t(n) > columns)
-            fail(file, "there is no column " + column + " (the first row of values has " + std::to_string(columns) + ")");
+            fail(file, "there is no column " + column + " (the file has " + std::to_string(columns) + ")");
         chosen = size_t(n) - 1;
     } else {
         if (!has_header)
@@ -277,7 +278,8 @@ void read_csv_series(const std::string& text, const std::string& file, const std
         std::vector<size_t> found;
         for (size_t c = 0; c < header.size(); ++c)
             if (header[c] == column) found.push_back(c);
-        if (found.empty()) fail(file, "no column named " + quoted_cell(column) + " (columns: " + column_list(header, columns) + ")");
+        if (found.empty())
+            fail(file, "no column named " + quoted_cell(column) + " (columns: " + column_list(header, columns) + ")");
         if (found.size() > 1)
             fail(file, "the name " + quoted_cell(column) + " heads columns " + std::to_string(found[0] + 1) + " and " +
                            std::to_string(found[1] + 1) + ": choose one by its number");

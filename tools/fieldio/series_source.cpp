@@ -109,7 +109,8 @@ void read_netcdf_series(const std::string& var, const SeriesReadOptions& o, Seri
     TimeVariable tv;
     tv.ncid = nc.ncid;
     if (nc_inq_varid(nc.ncid, var.c_str(), &tv.varid) != NC_NOERR)
-        fail(s.file, "no variable named \"" + var.substr(0, 80) + "\" (1-D variables: " + series_variables(nc.ncid) + ")");
+        fail(s.file, "no variable named \"" + var.substr(0, 80) + "\" (1-D variables: " + series_variables(nc.ncid) +
+                         ")");
     check(nc_inq_vartype(nc.ncid, tv.varid, &tv.type), s.file, var);
     check(nc_inq_varndims(nc.ncid, tv.varid, &tv.rank), s.file, var);
     if (tv.type == NC_CHAR || tv.type == NC_STRING || tv.type > NC_STRING)

@@ -91,7 +91,8 @@ CivilDate fixed_year_civil(int year_days, int64_t day)
     }
     c.month = 1;
     for (;;) {
-        const int length = DAYS_BEFORE_MONTH[c.month] - DAYS_BEFORE_MONTH[c.month - 1] + (year_days == 366 && c.month == 2);
+        const int length =
+            DAYS_BEFORE_MONTH[c.month] - DAYS_BEFORE_MONTH[c.month - 1] + (year_days == 366 && c.month == 2);
         if (rest < length) break;
         rest -= length;
         ++c.month;
@@ -182,7 +183,8 @@ int64_t day_number(Calendar calendar, const CivilDate& date)
     case Calendar::proleptic_gregorian: return gregorian_day(date);
     case Calendar::julian: return julian_day(date);
     case Calendar::standard: {
-        const bool gregorian = date.year > 1582 || (date.year == 1582 && (date.month > 10 || (date.month == 10 && date.day >= 15)));
+        const bool gregorian =
+            date.year > 1582 || (date.year == 1582 && (date.month > 10 || (date.month == 10 && date.day >= 15)));
         return gregorian ? gregorian_day(date) : julian_day(date);
     }
     default: return fixed_year_day(fixed_year_days(calendar), date);

@@ -70,8 +70,12 @@ namespace {
 bool read_bound(const std::string& side, IsoDate& dest)
 {
     if (side.empty()) return false;
-    if (!parse_iso_date(side, dest))
-        fail("--period", "\"" + side.substr(0, 80) + "\" is not a date as YYYY-MM, YYYY-MM-DD or YYYY-MM-DD hh:mm");
+    if (!parse_iso_date(side, dest)) {
+        std::string cause = "\"";
+        cause += side.substr(0, 80);
+        cause += "\" is not a date as YYYY-MM, YYYY-MM-DD or YYYY-MM-DD hh:mm";
+        fail("--period", cause);
+    }
     return true;
 }
 
@@ -82,9 +86,12 @@ Period parse_period(const std::string& text)
     Period p;
     p.text = text;
     const size_t slash = text.find('/');
-    if (slash == std::string::npos || text.find('/', slash + 1) != std::string::npos)
-        fail("--period", "\"" + text.substr(0, 80) +
-                             "\" is not START/END (for example 1982-01/1992-12, 1982-01-01/1992-12-31, 1982-01/ or /1992-12)");
+    if (slash == std::string::npos || text.find('/', slash + 1) != std::string::npos) {
+        std::string cause = "\"";
+        cause += text.substr(0, 80);
+        cause += "\" is not START/END (for example 1982-01/1992-12, 1982-01-01/1992-12-31, 1982-01/ or /1992-12)";
+        fail("--period", cause);
+    }
     const std::string start = text.substr(0, slash), end = text.substr(slash + 1);
     p.has_start = read_bound(start, p.start);
     p.has_end = read_bound(end, p.end);
@@ -96,7 +103,8 @@ Period parse_period(const std::string& text)
         const int fields = a.fields < b.fields ? a.fields : b.fields;
         const long long ka = a.date.year * 12LL + a.date.month, kb = b.date.year * 12LL + b.date.month;
         bool after = ka > kb;
-        if (ka == kb && fields >= 3) after = a.date.day > b.date.day || (a.date.day == b.date.day && fields == 4 && a.second > b.second);
+        if (ka == kb && fields >= 3)
+            after = a.date.day > b.date.day || (a.date.day == b.date.day && fields == 4 && a.second > b.second);
         if (after) fail("--period", "the start " + start + " comes after the end " + end);
     }
     return p;

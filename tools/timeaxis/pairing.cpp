@@ -237,13 +237,18 @@ Pairing pair_by_date(const Side& field, const Side& series, const float* series_
     const Spacing& ss = series.spacing;
     const std::string& sfile = series.in->file;
     if (!ss.ordered) fail(sfile, "the dates do not increase: " + ss.why);
-    const bool series_single = ss.kind == StepKind::none;
-    const bool same_kind = series_single || (ss.kind == fs.kind && (fs.kind != StepKind::fixed ||
-                                                                    std::fabs(fs.seconds - ss.seconds) <= SAME_TIME));
-    if (!same_kind)
-        fail(sfile, "the field's steps are " + step_kind_text(fs) + " and the series' " +
-                        (ss.uneven >= 0 && ss.kind != fs.kind ? "irregular (" + ss.why + ")" : step_kind_text(Spacing{ss.kind, ss.seconds, -1, true, ""})) +
+    // A series of one step has no kind and pairs with any; one with gaps pairs
+    // as long as its steps are of the field's kind.
+    const bool same_kind = ss.kind == StepKind::none ||
+                           (ss.kind == fs.kind &&
+                            (fs.kind != StepKind::fixed || std::fabs(fs.seconds - ss.seconds) <= SAME_TIME));
+    if (!same_kind) {
+        Spacing even = ss;
+        even.uneven = -1;
+        const std::string series_kind = ss.uneven >= 0 ? "irregular (" + ss.why + ")" : step_kind_text(even);
+        fail(sfile, "the field's steps are " + step_kind_text(fs) + " and the series' " + series_kind +
                         ": only steps of the same kind pair by date (or give --pair-by-position)");
+    }
     const StepKind kind = fs.kind;
     const Calendar fc = field.in->axis->calendar, sc = series.in->axis->calendar;
     const std::vector<StepDate>& fd = field.in->axis->dates;
@@ -257,13 +262,13 @@ Pairing pair_by_date(const Side& field, const Side& series, const float* series_
     int64_t s_first = -1, s_last = -1;
     for (int64_t j = 0; j < ns; ++j) {
         StepDate m;
-        valid[size_t(j)] = moved(sd[size_t(j)], sc, kind, fs.seconds, o.lag, m) && step_key(m, sc, fc, kind, ks[size_t(j)]);
+        valid[size_t(j)] =
+            moved(sd[size_t(j)], sc, kind, fs.seconds, o.lag, m) && step_key(m, sc, fc, kind, ks[size_t(j)]);
         if (!valid[size_t(j)]) continue;
         if (s_last >= 0 && ks[size_t(j)] <= ks[size_t(s_last)] + tol)
             fail(sfile, "steps " + std::to_string(s_last + 1) + " and " + std::to_string(j + 1) + " (" +
                             date_text(sd[size_t(s_last)], fs) + " and " + date_text(sd[size_t(j)], fs) +
-                            ") fall on the same " + (kind == StepKind::monthly ? "month" : kind == StepKind::yearly ? "year" : kind == StepKind::daily ? "day" : "step") +
-                            " of the field's " + step_kind_text(fs) + " steps");
+                            ") fall on one of the field's " + step_kind_text(fs) + " steps");
         if (s_first < 0) s_first = j;
         s_last = j;
     }
@@ -271,8 +276,10 @@ Pairing pair_by_date(const Side& field, const Side& series, const float* series_
         fail(sfile, std::string("none of the series' dates exists in the field's ") + calendar_name(fc) + " calendar");
 
     const std::string field_cover = date_text(fd.front(), fs) + " … " + date_text(fd.back(), fs);
-    const std::string series_cover = date_text(sd[size_t(s_first)], fs) + " … " + date_text(sd[size_t(s_last)], fs) + lag_text(o.lag);
-    double lo = std::fmax(kf.front(), ks[size_t(s_first)] - tol), hi = std::fmin(kf.back(), ks[size_t(s_last)] + tol);
+    const std::string series_cover =
+        date_text(sd[size_t(s_first)], fs) + " … " + date_text(sd[size_t(s_last)], fs) + lag_text(o.lag);
+    double lo = std::fmax(kf.front(), ks[size_t(s_first)] - tol);
+    double hi = std::fmin(kf.back(), ks[size_t(s_last)] + tol);
     if (o.has_period) {
         double plo, phi;
         period_keys(o.period, fc, kind, plo, phi);
