@@ -163,7 +163,7 @@ ClimatologyPlan plan_climatology(const std::vector<StepDate>& dates, int32_t ste
 
 void remove_climatology(const ClimatologyPlan& p, float* values, int32_t points)
 {
-    if (p.cycle == CycleKind::none && !p.detrend) return;
+    if ((p.cycle == CycleKind::none && !p.detrend) || points <= 0 || p.steps <= 0) return;
     const size_t np = size_t(points), k = size_t(p.columns);
     const bool sparse = p.cycle != CycleKind::annual_harmonics;
     // Per point: projections onto the basis (k), the sum and the product with

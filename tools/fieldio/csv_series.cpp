@@ -260,6 +260,7 @@ void read_csv_series(const std::string& text, const std::string& file, const std
     size_t chosen = columns;
     bool by_number = !column.empty() && column.size() <= 9;
     for (char ch : column) by_number = by_number && ch >= '0' && ch <= '9';
+    if (columns == 1 && dated) fail(file, "holds only dates, no column of values");
     if (column.empty()) {
         if (columns - dated != 1)
             fail(file, std::to_string(columns) + " columns (" +
