@@ -260,9 +260,11 @@ TEST(SeasonalSample, OnlyTheRightMonthsGiveThePlantedCorrelation)
         }
         return sum / count;
     };
-    EXPECT_NEAR(region_r(p.field_first, p.series_first, p.n, p.field_dates, p.series_dates), 0.7, 0.08);
+    EXPECT_NEAR(region_r(p.field_first, p.series_first, p.n, p.field_dates, p.series_dates), 0.7, 0.1);
     // Step by step from the start of both files, as a tool without dates pairs
     // them: two years off, and nothing is found.
     const std::vector<StepDate> first_field(axis.dates.begin(), axis.dates.begin() + 108);
-    EXPECT_NEAR(region_r(0, 0, 108, first_field, first_field), 0.0, 0.15);
+    // (108 months of an index with lag-1 correlation 0.7 leave a sample
+    // correlation of about ±0.1 where there is none.)
+    EXPECT_NEAR(region_r(0, 0, 108, first_field, first_field), 0.0, 0.25);
 }
