@@ -10,6 +10,8 @@
 #include <string>
 
 #include "csv_input.hpp"
+#include "output_file.hpp"
+#include "run_error.hpp"
 #include "netcdf_input.hpp"
 #include "netcdf_output.hpp"
 #include "png_output.hpp"
@@ -190,32 +192,38 @@ int main(int argc, char** argv)
     const int rest = argc - 2;
     char** words = argv + 2;
 
-    if (command == "info") {
-        const Arguments a = parse("info", rest, words, 1, "");
-        print_info(a.positional[0], stdout);
-    } else if (command == "dump") {
-        const Arguments a = parse("dump", rest, words, 1, "--csv ");
-        print_dump(a.positional[0], a.csv, stdout);
-    } else if (command == "from-csv") {
-        const Arguments a = parse("from-csv", rest, words, 2, "--column --allow-missing ");
-        convert_csv(a.positional[0], a.positional[1], a.column ? a.column : "", a.allow_missing);
-    } else if (command == "from-netcdf") {
-        const Arguments a = parse("from-netcdf", rest, words, 3, "");
-        convert_netcdf(a.positional[0], a.positional[1], a.positional[2]);
-    } else if (command == "to-netcdf") {
-        const Arguments a = parse("to-netcdf", rest, words, 2, "--like --record --name ");
-        write_result_netcdf(a.positional[0], a.positional[1], {a.record, a.like_path, a.like_var, a.name});
-    } else if (command == "png") {
-        const Arguments a = parse("png", rest, words, 2, "--record --flip --like --range --diverging ");
-        if (a.flip && a.like_path) usage_error("png takes --flip or --like, not both");
-        PngOptions opt{a.record, a.flip, a.like_path, a.like_var, {}};
-        opt.style.scale = a.diverging ? ColourScale::diverging : ColourScale::sequential;
-        opt.style.fixed_range = a.fixed_range;
-        opt.style.lo = a.lo;
-        opt.style.hi = a.hi;
-        write_record_png(a.positional[0], a.positional[1], opt);
-    } else {
-        usage_error("unknown subcommand \"" + command + "\"");
+    // The record functions report a fault by throwing; it ends the run on the
+    // tools' fatal path, which abandons any output begun.
+    try {
+        if (command == "info") {
+            const Arguments a = parse("info", rest, words, 1, "");
+            print_info(a.positional[0], stdout);
+        } else if (command == "dump") {
+            const Arguments a = parse("dump", rest, words, 1, "--csv ");
+            print_dump(a.positional[0], a.csv, stdout);
+        } else if (command == "from-csv") {
+            const Arguments a = parse("from-csv", rest, words, 2, "--column --allow-missing ");
+            convert_csv(a.positional[0], a.positional[1], a.column ? a.column : "", a.allow_missing);
+        } else if (command == "from-netcdf") {
+            const Arguments a = parse("from-netcdf", rest, words, 3, "");
+            convert_netcdf(a.positional[0], a.positional[1], a.positional[2]);
+        } else if (command == "to-netcdf") {
+            const Arguments a = parse("to-netcdf", rest, words, 2, "--like --record --name ");
+            write_result_netcdf(a.positional[0], a.positional[1], {a.record, a.like_path, a.like_var, a.name});
+        } else if (command == "png") {
+            const Arguments a = parse("png", rest, words, 2, "--record --flip --like --range --diverging ");
+            if (a.flip && a.like_path) usage_error("png takes --flip or --like, not both");
+            PngOptions opt{a.record, a.flip, a.like_path, a.like_var, {}};
+            opt.style.scale = a.diverging ? ColourScale::diverging : ColourScale::sequential;
+            opt.style.fixed_range = a.fixed_range;
+            opt.style.lo = a.lo;
+            opt.style.hi = a.hi;
+            write_record_png(a.positional[0], a.positional[1], opt);
+        } else {
+            usage_error("unknown subcommand \"" + command + "\"");
+        }
+    } catch (const RunError& e) {
+        output_fatal(e.file.c_str(), e.cause.c_str());
     }
     return finish_stdout();
 }
