@@ -174,8 +174,7 @@ int seasonal(const Options& o)
     try {
         write_seasonal_sample(s);
     } catch (const RunError& e) {
-        std::fprintf(stderr, "sampledata: %s: %s\n", e.file.c_str(), e.cause.c_str());
-        return FATAL_EXIT_STATUS;
+        fatal(e);
     }
     return 0;
 }
