@@ -7,6 +7,9 @@
 //                     --field-phi B [--region-r R] [--missing K] [--gaps K]
 //                     [--seed S] FIELD.nc INDEX.csv
 //   sampledata planted FIELD.nc MAP.nc
+//   sampledata seasonal [--lon X] [--lat Y] [--start-year A] [--years N]
+//                       [--index-start-year B] [--index-years M] [--region-r R]
+//                       [--seed S] FIELD.nc TABLE.csv
 //
 // The series and every field point are independent AR(1) processes, x(t) =
 // phi x(t-1) + e(t) with unit Gaussian noise, started from their stationary law.
@@ -22,7 +25,9 @@
 #include <vector>
 
 #include "netcdf_sample.hpp"
+#include "run_error.hpp"
 #include "run_frame.hpp"
+#include "seasonal_sample.hpp"
 #include "series_file.hpp"
 
 namespace {
@@ -36,6 +41,8 @@ struct Options {
     unsigned seed = 1;
     int lon = 144, lat = 73, levels = 0, gaps = 0;
     double region_r = 0;
+    bool region_r_given = false;
+    int start_year = 1980, years = 11, index_start_year = 1982, index_years = 20;
     std::vector<std::string> files;
 };
 
@@ -48,7 +55,10 @@ struct Options {
                          "       sampledata netcdf [--lon X] [--lat Y] [--levels Z] --steps N --series-phi A\n"
                          "                         --field-phi B [--region-r R] [--missing K] [--gaps K]\n"
                          "                         [--seed S] FIELD.nc INDEX.csv\n"
-                         "       sampledata planted FIELD.nc MAP.nc\n",
+                         "       sampledata planted FIELD.nc MAP.nc\n"
+                         "       sampledata seasonal [--lon X] [--lat Y] [--start-year A] [--years N]\n"
+                         "                           [--index-start-year B] [--index-years M] [--region-r R]\n"
+                         "                           [--seed S] FIELD.nc TABLE.csv\n",
                  why);
     std::exit(2);
 }
@@ -71,7 +81,14 @@ Options parse(int argc, char** argv)
         else if (a == "--lat") o.lat = std::atoi(value());
         else if (a == "--levels") o.levels = std::atoi(value());
         else if (a == "--gaps") o.gaps = std::atoi(value());
-        else if (a == "--region-r") o.region_r = std::atof(value());
+        else if (a == "--region-r") {
+            o.region_r = std::atof(value());
+            o.region_r_given = true;
+        }
+        else if (a == "--start-year") o.start_year = std::atoi(value());
+        else if (a == "--years") o.years = std::atoi(value());
+        else if (a == "--index-start-year") o.index_start_year = std::atoi(value());
+        else if (a == "--index-years") o.index_years = std::atoi(value());
         else if (a == "--seed") o.seed = unsigned(std::atol(value()));
         else if (a.rfind("--", 0) == 0) usage(("unknown option " + a).c_str());
         else o.files.push_back(a);
@@ -83,6 +100,9 @@ Options parse(int argc, char** argv)
     if (o.gaps < 0) usage("--gaps must be at least 0");
     if (std::fabs(o.series_phi) >= 1 || std::fabs(o.field_phi) >= 1) usage("each phi must lie strictly between -1 and 1");
     if (o.missing < 0) usage("--missing must be at least 0");
+    if (o.years < 1 || o.index_years < 1 || o.start_year < 1 || o.start_year > 9000 || o.index_start_year < 1 ||
+        o.index_start_year > 9000 || o.years > 1000 || o.index_years > 1000)
+        usage("--years and --index-years must lie in 1 ... 1000, the start years in 1 ... 9000");
     return o;
 }
 
@@ -137,6 +157,28 @@ int netcdf(const Options& o)
     return 0;
 }
 
+int seasonal(const Options& o)
+{
+    if (o.files.size() != 2) usage("seasonal writes a NetCDF field and a year-per-row CSV table");
+    SeasonalSample s;
+    s.lon = o.lon;
+    s.lat = o.lat;
+    s.start_year = o.start_year;
+    s.years = o.years;
+    s.index_start_year = o.index_start_year;
+    s.index_years = o.index_years;
+    if (o.region_r_given) s.region_r = o.region_r;
+    s.seed = o.seed;
+    s.field_path = o.files[0];
+    s.table_path = o.files[1];
+    try {
+        write_seasonal_sample(s);
+    } catch (const RunError& e) {
+        fatal(e);
+    }
+    return 0;
+}
+
 int summarize(const Options& o)
 {
     if (o.files.size() != 1) usage("summarize reads one effective-sample-size file");
@@ -173,6 +215,7 @@ int main(int argc, char** argv)
     if (cmd == "generate") return generate(o);
     if (cmd == "summarize") return summarize(o);
     if (cmd == "netcdf") return netcdf(o);
+    if (cmd == "seasonal") return seasonal(o);
     if (cmd == "planted") {
         if (o.files.size() != 2) usage("planted reads the sample's field file and neffmap's map");
         report_planted(o.files[0], o.files[1]);
