@@ -204,16 +204,19 @@ TEST(PearsonR, PointsSideBySideGiveThePlainValueToTheBit)
                         }
                         x[size_t(t) * size_t(lanes) + size_t(k)] = v;
                     }
+                for (const LanesBuild build : {LanesBuild::plain, LanesBuild::avx2, LanesBuild::avx512}) {
+                if (!lanes_build_runs(build)) continue;
                 std::vector<double> r(static_cast<size_t>(lanes));
-                pearson_r_lanes(y.data(), x.data(), lanes, n, r.data());
+                pearson_r_lanes(build, y.data(), x.data(), lanes, n, r.data());
                 for (int k = 0; k < lanes; ++k) {
                     std::vector<float> column(static_cast<size_t>(n));
                     for (int t = 0; t < n; ++t) column[size_t(t)] = x[size_t(t) * size_t(lanes) + size_t(k)];
                     const double want = pearson_r(y.data(), column.data(), n);
                     const double got = r[size_t(k)];
                     EXPECT_TRUE((std::isnan(want) && std::isnan(got)) || std::memcmp(&want, &got, sizeof got) == 0)
-                        << lanes << " lanes, " << n << " steps, series " << series_kind << ", lane " << k << ": "
-                        << got << " against " << want;
+                        << "build " << int(build) << ", " << lanes << " lanes, " << n << " steps, series "
+                        << series_kind << ", lane " << k << ": " << got << " against " << want;
+                }
                 }
             }
 }

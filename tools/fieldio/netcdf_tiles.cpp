@@ -1,6 +1,7 @@
 #include "netcdf_tiles.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <netcdf.h>
 
 namespace {
@@ -18,16 +19,30 @@ template <typename Stored>
 void place(const Stored* from, int32_t width, int32_t offset, int32_t t, const TileLayout& layout, const Unpacking& u,
            float* values)
 {
+    // Plain floats with at most a fill value, the common case, in a loop the
+    // compiler turns into vectors: is_missing's test, made in single precision
+    // where that is the same (a fill no float equals can never match).
+    const bool plain_fill = sizeof(Stored) == sizeof(float) && u.missing_count == 0;
+    const float fill = u.has_fill && double(float(u.fill)) == u.fill ? float(u.fill) : std::nanf("");
     int32_t i = 0;
     while (i < width) {
         const int32_t p = offset + i;
         const int32_t run = std::min(width - i, layout.lanes - p % layout.lanes);
         float* to = values + layout_cell(layout, t, p);
+        const Stored* in = from + i;
         if constexpr (sizeof(Stored) == sizeof(float)) {
             // -0 becomes +0, as the path through double precision gives.
-            for (int32_t k = 0; k < run; ++k) to[k] = is_missing(u, from[i + k]) ? MISSING_VALUE : from[i + k] + 0.0f;
+            if (plain_fill) {
+                for (int32_t k = 0; k < run; ++k) {
+                    const float v = in[k];
+                    const bool missing = (v != v) | (v == fill);
+                    to[k] = missing ? MISSING_VALUE : v + 0.0f;
+                }
+            } else {
+                for (int32_t k = 0; k < run; ++k) to[k] = is_missing(u, in[k]) ? MISSING_VALUE : in[k] + 0.0f;
+            }
         } else {
-            for (int32_t k = 0; k < run; ++k) to[k] = unpack_value(u, from[i + k]);
+            for (int32_t k = 0; k < run; ++k) to[k] = unpack_value(u, in[k]);
         }
         i += run;
     }

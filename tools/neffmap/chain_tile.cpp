@@ -29,15 +29,12 @@ void compute_lags(ChainWorkspace& ws, FieldSeries& xs, int32_t points, const flo
 
 void reserve_tile_matrix(TileMatrix& m, LagPath path, int32_t steps)
 {
-    constexpr size_t line = 64 / sizeof(float);
-    // One step more than the series, as lagscan's reader leaves a mapped input.
+    m.storage.reset(reserve_tiles());
     m.xs = FieldSeries{};
     m.xs.lanes = lag_path_lanes(path);
-    m.xs.depth = steps + 1;
+    m.xs.depth = steps;
     m.xs.count = steps;
-    m.storage.assign(size_t(m.xs.depth) * MAX_POINTS + line, 0.0f);
-    const auto address = reinterpret_cast<uintptr_t>(m.storage.data());
-    m.xs.v = m.storage.data() + (line - address / sizeof(float) % line) % line;
+    m.xs.v = m.storage.get();
 }
 
 TileLayout tile_layout(const TileMatrix& m) { return TileLayout{m.xs.lanes, m.xs.depth}; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "autocorrelation.hpp"
@@ -11,10 +12,14 @@
 #include "series_file.hpp"
 
 // A field of up to MAX_POINTS points and `steps` steps in the kernel's layout,
-// as lagscan reads its input: xs.v points into storage (aligned to a cache
-// line), xs.count = steps. The chain writes the autocorrelations over it.
+// as lagscan reads its input: xs.v points into storage lagscan's own reserve
+// (in huge pages, each step of a tile a whole cache line), xs.count = steps.
+// The chain writes the autocorrelations over it.
 struct TileMatrix {
-    std::vector<float> storage;
+    struct Release {
+        void operator()(float* v) const { release_tiles(v); }
+    };
+    std::unique_ptr<float, Release> storage;
     FieldSeries xs;
 };
 void reserve_tile_matrix(TileMatrix& m, LagPath path, int32_t steps);

@@ -116,7 +116,7 @@ struct WorkerPool {
 void read_into(const TileRun& run, TileReader& reader, TileSlot& s)
 {
     const FieldSource& f = *run.field;
-    if (s.matrix.storage.empty()) reserve_tile_matrix(s.matrix, run.path, f.steps);
+    if (!s.matrix.storage) reserve_tile_matrix(s.matrix, run.path, f.steps);
     FieldSeries& xs = s.matrix.xs;
     const int32_t n = s.extent.points, lanes = xs.lanes;
     if (n % lanes != 0)

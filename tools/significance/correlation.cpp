@@ -32,8 +32,10 @@ double pearson_r(const float* x, const float* y, int32_t n)
 
 namespace {
 
+// Inlined into each build of pearson_r_lanes below, so that each is compiled for
+// its own instruction set.
 template <int L>
-void pearson_lanes(const float* y, const float* x, int32_t n, double* r)
+[[gnu::always_inline]] inline void pearson_lanes(const float* y, const float* x, int32_t n, double* r)
 {
     // A value that is not finite makes the point's r NaN, as pearson_r's early
     // return does; the flags keep the loop free of branches.
@@ -69,15 +71,62 @@ void pearson_lanes(const float* y, const float* x, int32_t n, double* r)
     }
 }
 
-} // namespace
-
-void pearson_r_lanes(const float* y, const float* x, int32_t lanes, int32_t n, double* r)
+[[gnu::always_inline]] inline void pearson_any_lanes(const float* y, const float* x, int32_t lanes, int32_t n,
+                                                     double* r)
 {
     switch (lanes) {
     case 4: return pearson_lanes<4>(y, x, n, r);
     case 8: return pearson_lanes<8>(y, x, n, r);
     default: return pearson_lanes<16>(y, x, n, r);
     }
+}
+
+// The same source once per instruction set. Without contraction into fused
+// multiply-adds every build rounds each operation alike, so they differ only
+// in speed.
+[[gnu::target("avx512f")]] void pearson_avx512(const float* y, const float* x, int32_t lanes, int32_t n, double* r)
+{
+    pearson_any_lanes(y, x, lanes, n, r);
+}
+
+[[gnu::target("avx2")]] void pearson_avx2(const float* y, const float* x, int32_t lanes, int32_t n, double* r)
+{
+    pearson_any_lanes(y, x, lanes, n, r);
+}
+
+void pearson_plain(const float* y, const float* x, int32_t lanes, int32_t n, double* r)
+{
+    pearson_any_lanes(y, x, lanes, n, r);
+}
+
+} // namespace
+
+bool lanes_build_runs(LanesBuild b)
+{
+    __builtin_cpu_init();
+    switch (b) {
+    case LanesBuild::avx512: return __builtin_cpu_supports("avx512f");
+    case LanesBuild::avx2: return __builtin_cpu_supports("avx2");
+    case LanesBuild::plain: return true;
+    }
+    return false;
+}
+
+void pearson_r_lanes(LanesBuild b, const float* y, const float* x, int32_t lanes, int32_t n, double* r)
+{
+    switch (b) {
+    case LanesBuild::avx512: return pearson_avx512(y, x, lanes, n, r);
+    case LanesBuild::avx2: return pearson_avx2(y, x, lanes, n, r);
+    case LanesBuild::plain: return pearson_plain(y, x, lanes, n, r);
+    }
+}
+
+void pearson_r_lanes(const float* y, const float* x, int32_t lanes, int32_t n, double* r)
+{
+    const LanesBuild b = lanes_build_runs(LanesBuild::avx512) ? LanesBuild::avx512
+                         : lanes_build_runs(LanesBuild::avx2) ? LanesBuild::avx2
+                                                              : LanesBuild::plain;
+    pearson_r_lanes(b, y, x, lanes, n, r);
 }
 
 double lag1_neff(double a1, double b1, int32_t n)

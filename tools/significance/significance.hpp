@@ -21,6 +21,12 @@ double pearson_r(const float* x, const float* y, int32_t n);
 // side, so each r is pearson_r's to the bit.
 void pearson_r_lanes(const float* y, const float* x, int32_t lanes, int32_t n, double* r);
 
+// pearson_r_lanes is built once per instruction set, all giving the same bits;
+// the one above is the widest this CPU runs.
+enum class LanesBuild { plain, avx2, avx512 };
+bool lanes_build_runs(LanesBuild b);
+void pearson_r_lanes(LanesBuild b, const float* y, const float* x, int32_t lanes, int32_t n, double* r);
+
 // The lag-1 effective sample size N(1 - a1 b1)/(1 + a1 b1), in double precision
 // (NaN when a1 or b1 is not finite).
 double lag1_neff(double a1, double b1, int32_t n);
