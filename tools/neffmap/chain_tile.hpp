@@ -42,6 +42,10 @@ SeriesChain compute_series_chain(ChainWorkspace& ws, const std::vector<float>& s
 
 // The field's part for the `points` points of m, filled: afterwards m holds
 // their autocorrelations (lag j of point p at cell(m.xs, j - 1, p)), and
-// critical_lag and neff their critical lags and effective sample sizes.
+// critical_lag and neff their critical lags and effective sample sizes. In two
+// steps, lagscan's and then sigcut's and nstar's, or in one.
+void compute_tile_autocorrelations(ChainWorkspace& ws, TileMatrix& m, int32_t points);
+void compute_tile_sizes(ChainWorkspace& ws, const TileMatrix& m, int32_t points, const SeriesChain& series,
+                        float* critical_lag, float* neff);
 void compute_tile_chain(ChainWorkspace& ws, TileMatrix& m, int32_t points, const SeriesChain& series,
                         float* critical_lag, float* neff);

@@ -111,23 +111,6 @@ struct WorkerPool {
     }
 };
 
-// The tile's points from the file into the kernel's layout; the lanes beyond
-// the last point are zeros, whatever an earlier tile left there.
-void read_into(const TileRun& run, TileReader& reader, TileSlot& s)
-{
-    const FieldSource& f = *run.field;
-    if (!s.matrix.storage) reserve_tile_matrix(s.matrix, run.path, f.steps);
-    FieldSeries& xs = s.matrix.xs;
-    const int32_t n = s.extent.points, lanes = xs.lanes;
-    if (n % lanes != 0)
-        for (int32_t t = 0; t < f.steps; ++t)
-            std::fill_n(xs.v + cell(xs, t, n), size_t(lanes - n % lanes), 0.0f);
-    read_tile(f.tv, f.unpack, f.path, size_t(f.first_step - 1), f.steps, s.extent, tile_layout(s.matrix), reader,
-              xs.v);
-    xs.count = f.steps;
-    xs.last = RecordHeader{f.steps, int32_t(s.extent.columns), int32_t(s.extent.lines), n};
-}
-
 std::string clock_text(double seconds)
 {
     const long s = std::lround(seconds);
@@ -146,6 +129,19 @@ void show_progress(int64_t done, int64_t total, Clock::time_point start)
 }
 
 } // namespace
+
+void read_tile_into(const FieldSource& f, LagPath path, TileReader& reader, const PointTile& tile, TileMatrix& m)
+{
+    if (!m.storage) reserve_tile_matrix(m, path, f.steps);
+    FieldSeries& xs = m.xs;
+    const int32_t n = tile.points, lanes = xs.lanes;
+    // Whatever an earlier tile left in the lanes after the last point goes.
+    if (n % lanes != 0)
+        for (int32_t t = 0; t < f.steps; ++t) std::fill_n(xs.v + cell(xs, t, n), size_t(lanes - n % lanes), 0.0f);
+    read_tile(f.tv, f.unpack, f.path, size_t(f.first_step - 1), f.steps, tile, tile_layout(m), reader, xs.v);
+    xs.count = f.steps;
+    xs.last = RecordHeader{f.steps, int32_t(tile.columns), int32_t(tile.lines), n};
+}
 
 void run_tiles(const TileRun& run, MapOutput& map, MapTest& test)
 {
@@ -192,7 +188,7 @@ void run_tiles(const TileRun& run, MapOutput& map, MapTest& test)
             TileSlot& s = slot_of(next_read);
             s.tile = next_read;
             s.extent = tile_at(f.tv, MAX_POINTS, next_read);
-            read_into(run, reader, s);
+            read_tile_into(f, run.path, reader, s.extent, s.matrix);
             {
                 const std::lock_guard<std::mutex> hold(pl.lock);
                 s.state = SlotState::ready;

@@ -24,6 +24,11 @@ struct TileRun {
     bool progress = false; // the progress line on standard error
 };
 
+// Tile k of the field from the file into m, in the kernel's layout (m reserved
+// on first use); the lanes after the last point are zeros.
+void read_tile_into(const FieldSource& field, LagPath path, TileReader& reader, const PointTile& tile,
+                    TileMatrix& m);
+
 // Every tile of the field into the map; each point's p goes to test.p and each
 // tile's counts into test.counts. Checks for an interrupt between tiles.
 void run_tiles(const TileRun& run, MapOutput& map, MapTest& test);
