@@ -212,8 +212,9 @@ void lagscan_phases(const std::string& input, Phases& ph)
         into->push_back(thread_cpu_seconds() - t0);
     }
     const int32_t n = xs.count > 0 ? xs.last.w4 : 0;
+    LagScratch scratch;
     const double t0 = thread_cpu_seconds();
-    compute_autocorrelations(path, xs, n);
+    compute_autocorrelations(path, xs, n, scratch);
     ph.kernel.push_back(thread_cpu_seconds() - t0);
     static float row[MAX_POINTS];
     float sink = 0;
@@ -239,6 +240,16 @@ int32_t read_rows(const std::string& path, float* x, RecordHeader& last)
     return rows;
 }
 
+// The rows as one tile as wide as the point capacity, as sigcut and nstar see them.
+FieldSeries rows_series(const Matrix& m, int32_t rows)
+{
+    FieldSeries s;
+    s.count = rows;
+    s.lanes = MAX_POINTS;
+    s.v = m.v;
+    return s;
+}
+
 void sigcut_phases(const std::string& input, Phases& ph)
 {
     Matrix x;
@@ -248,7 +259,7 @@ void sigcut_phases(const std::string& input, Phases& ph)
     ph.fill.push_back(thread_cpu_seconds() - t0);
     static float lag[MAX_POINTS];
     const double t1 = thread_cpu_seconds();
-    compute_critical_lags(x.v, lags, lags > 0 ? last.w4 : 0, lag);
+    compute_critical_lags(rows_series(x, lags), lags > 0 ? last.w4 : 0, lag);
     ph.kernel.push_back(thread_cpu_seconds() - t1);
 }
 
@@ -260,13 +271,13 @@ void nstar_phases(const std::string& dir, Phases& ph)
     const double t0 = thread_cpu_seconds();
     const int32_t lags = read_rows(dir + "/series.aut", series.v, last);
     for (int32_t k = 0; k < lags; ++k) r1[k] = series.v[size_t(k) * MAX_POINTS];
-    read_rows(dir + "/field.aut", ac2.v, last);
+    const int32_t field_lags = read_rows(dir + "/field.aut", ac2.v, last);
     float clag1;
     read_rows(dir + "/series_cut/critic-lags", &clag1, hd);
     read_rows(dir + "/field_cut/critic-lags", clag2, hd);
     ph.fill.push_back(thread_cpu_seconds() - t0);
     const double t1 = thread_cpu_seconds();
-    compute_effective_sizes(r1, ac2.v, lags, clag1, clag2, hd.w4, neff);
+    compute_effective_sizes(r1, lags, rows_series(ac2, field_lags), clag1, clag2, hd.w4, neff);
     ph.kernel.push_back(thread_cpu_seconds() - t1);
 }
 
@@ -524,6 +535,7 @@ void every_path(const std::string& field, double hz, int runs, int peak_lanes_ch
         FieldSeries xs;
         xs.lanes = lag_path_lanes(path);
         xs.v = xs_store.v;
+        LagScratch scratch;
         std::vector<double> t;
         for (int r = 0; r < runs; ++r) {
             // The kernel leaves its results where the series was: every run reads
@@ -531,7 +543,7 @@ void every_path(const std::string& field, double hz, int runs, int peak_lanes_ch
             Input in(field);
             read_field_series(in.f, xs);
             const double t0 = thread_cpu_seconds();
-            compute_autocorrelations(path, xs, xs.last.w4);
+            compute_autocorrelations(path, xs, xs.last.w4, scratch);
             t.push_back(thread_cpu_seconds() - t0);
         }
         const int32_t n = xs.last.w4;

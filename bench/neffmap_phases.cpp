@@ -75,7 +75,7 @@ Phases one_run(const std::string& field_path, const std::string& var, const std:
         lap(ph.rest);
         compute_tile_autocorrelations(ws, m, tile.points);
         lap(ph.kernel);
-        compute_tile_sizes(ws, m, tile.points, series_chain, c.critical_lag.data(), c.neff.data());
+        compute_tile_sizes(m, tile.points, series_chain, c.critical_lag.data(), c.neff.data());
         lap(ph.sizes);
         TileCounts counts;
         test_points(m, tile.points, series_chain, test, c, counts);

@@ -25,11 +25,15 @@ int main(int argc, char** argv)
 {
     if (argc != 2) fatal("usage", "make_fuzz_seeds DIRECTORY");
     const std::string dir = argv[1];
-    write_pairs(dir + "/field-3x4", 3, 4, 1.0f);       // a small field series
-    write_pairs(dir + "/lags-5x2", 5, 2, 0.9f);        // autocorrelations, one point missing
-    write_pairs(dir + "/critic-lags-3", 1, 3, 2.0f);   // a critical-lag file
-    write_pairs(dir + "/no-points", 1, 0, 0.0f);       // what sigcut writes for an empty input
-    write_pairs(dir + "/series-20", 20, 1, -3.0f);     // many pairs through a small buffer
-    write_pairs(dir + "/wide-40", 1, 40, 7.0f);        // a data record larger than the buffer
-    finish_run();
+    try {
+        write_pairs(dir + "/field-3x4", 3, 4, 1.0f);       // a small field series
+        write_pairs(dir + "/lags-5x2", 5, 2, 0.9f);        // autocorrelations, one point missing
+        write_pairs(dir + "/critic-lags-3", 1, 3, 2.0f);   // a critical-lag file
+        write_pairs(dir + "/no-points", 1, 0, 0.0f);       // what sigcut writes for an empty input
+        write_pairs(dir + "/series-20", 20, 1, -3.0f);     // many pairs through a small buffer
+        write_pairs(dir + "/wide-40", 1, 40, 7.0f);        // a data record larger than the buffer
+        finish_run();
+    } catch (const RunError& e) {
+        fatal(e);
+    }
 }

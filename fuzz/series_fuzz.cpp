@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes, read as a series file in the three ways the programs
 // read one. The reader must never crash or overrun (the sanitizers watch), must
-// stop on the fatal path naming the file exactly where a plain walk of the framing
-// finds a fault, and must otherwise store exactly the values that walk finds.
+// throw RunError naming the file exactly where a plain walk of the framing finds
+// a fault, and must otherwise store exactly the values that walk finds.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -11,8 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "fatal_stop.hpp"
-#include "run_frame.hpp"
+#include "run_error.hpp"
 #include "series_file.hpp"
 
 namespace {
@@ -170,10 +169,10 @@ struct Reading {
     Reading& operator=(const Reading&) = delete;
 };
 
-// The fatal path must name the file it was given and say why.
-void check_stop(const FatalStop& stop)
+// The error must name the file it was given and say why.
+void check_error(const RunError& e)
 {
-    if (std::strcmp(stop.file, NAME) != 0 || stop.cause[0] == '\0') std::abort();
+    if (e.file != NAME || e.cause.empty()) std::abort();
 }
 
 // lagscan reads its series in tiles of its kernel's width, sigcut point-major.
@@ -191,8 +190,8 @@ void read_as_series(const uint8_t* data, size_t size, bool regular, int32_t lane
     bool ok = true;
     try {
         read_field_series(r.f, s);
-    } catch (const FatalStop& stop) {
-        check_stop(stop);
+    } catch (const RunError& e) {
+        check_error(e);
         ok = false;
     }
     if (ok != e.ok) std::abort();
@@ -222,12 +221,12 @@ void read_as_first_values(const uint8_t* data, size_t size, bool regular)
     try {
         RecordHeader h;
         while (read_record_header(r.f, h)) {
-            if (lags == MAX_STEPS) fatal(r.f.name, "more record pairs than the capacity of 2000");
+            if (lags == MAX_STEPS) fail(r.f.name, "more record pairs than the capacity of 2000");
             read_record_values(r.f, 1, &r1[lags]);
             ++lags;
         }
-    } catch (const FatalStop& stop) {
-        check_stop(stop);
+    } catch (const RunError& e) {
+        check_error(e);
         ok = false;
     }
     if (ok != e.ok) std::abort();
@@ -246,11 +245,11 @@ void read_as_one_pair(const uint8_t* data, size_t size, bool regular)
     RecordHeader h;
     bool ok = true;
     try {
-        if (!read_record_header(r.f, h)) fatal(r.f.name, "file ends where a record pair is required");
+        if (!read_record_header(r.f, h)) fail(r.f.name, "file ends where a record pair is required");
         check_value_count(r.f, h.w4);
         read_record_values(r.f, h.w4, values);
-    } catch (const FatalStop& stop) {
-        check_stop(stop);
+    } catch (const RunError& e) {
+        check_error(e);
         ok = false;
     }
     if (ok != e.ok) std::abort();

@@ -1,9 +1,10 @@
 #include "autocorrelation.hpp"
 
 #include <cstddef>
+#include <new>
 
 #include "lag_kernel.hpp"
-#include "run_frame.hpp"
+#include "run_error.hpp"
 
 MeanVariance medvar(int32_t c, const float* x)
 {
@@ -66,14 +67,32 @@ const char* lag_path_name(LagPath path)
     return "?";
 }
 
-void compute_autocorrelations(LagPath path, FieldSeries& xs, int32_t n)
+namespace {
+
+// Room and alignment for a step of the widest path's tiles.
+constexpr size_t SCRATCH_LANES = size_t(lag_avx512::LANES);
+constexpr std::align_val_t SCRATCH_ALIGNMENT{SCRATCH_LANES * sizeof(float)};
+static_assert(lag_avx2::LANES <= lag_avx512::LANES && lag_portable::LANES <= lag_avx512::LANES);
+
+} // namespace
+
+LagScratch::LagScratch()
+    : dev(static_cast<float*>(::operator new[](size_t(MAX_STEPS) * SCRATCH_LANES * sizeof(float), SCRATCH_ALIGNMENT)))
+{
+}
+
+void LagScratch::Release::operator()(float* p) const { ::operator delete[](p, SCRATCH_ALIGNMENT); }
+
+void compute_autocorrelations(LagPath path, FieldSeries& xs, int32_t n, LagScratch& scratch)
 {
     // A layout that does not match would read and write outside the tiles.
-    if (xs.lanes != lag_path_lanes(path)) fatal(lag_path_name(path), "series tiled for another kernel");
+    if (xs.lanes != lag_path_lanes(path)) fail(lag_path_name(path), "series tiled for another kernel");
+    // More steps than the tiles (or the scratch) hold would reach past them.
+    if (xs.count > xs.depth || xs.depth > MAX_STEPS) fail(lag_path_name(path), "series longer than its tiles");
     switch (path) {
-    case LagPath::avx512: return lag_avx512::autocorrelations(xs, n);
-    case LagPath::avx2: return lag_avx2::autocorrelations(xs, n);
-    case LagPath::portable: return lag_portable::autocorrelations(xs, n);
+    case LagPath::avx512: return lag_avx512::autocorrelations(xs, n, scratch.dev.get());
+    case LagPath::avx2: return lag_avx2::autocorrelations(xs, n, scratch.dev.get());
+    case LagPath::portable: return lag_portable::autocorrelations(xs, n, scratch.dev.get());
     }
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "series_file.hpp"
 
@@ -38,14 +39,27 @@ int32_t lag_path_lanes(LagPath path);
 
 const char* lag_path_name(LagPath path);
 
+// The kernels' working storage: the deviations of the tile in hand, room for
+// MAX_STEPS steps of the widest path (128 KB). A thread makes one and hands it to
+// every call it makes, of any path; calls running at once each need their own.
+struct LagScratch {
+    struct Release {
+        void operator()(float* p) const;
+    };
+    std::unique_ptr<float[], Release> dev;
+    LagScratch(); // throws std::bad_alloc
+};
+
 // Autocorrelations of points 0..n-1 of xs at lags 1..N-1 (N = xs.count), written
 // over the series itself: afterwards step j - 1 of each point holds its lag j, so
 // one matrix serves as input and result (gather_step collects lag j of all points
 // as one record). A point whose second step holds MISSING_VALUE is missing at
-// every lag. xs must be tiled with lag_path_lanes(path) lanes, and the path must
-// run on this CPU. Steps from N - 1 on are left as they were; the points after n
-// up to the end of their tile are written with values that mean nothing.
-void compute_autocorrelations(LagPath path, FieldSeries& xs, int32_t n);
+// every lag. xs must be tiled with lag_path_lanes(path) lanes (RunError
+// otherwise), and the path must run on this CPU. Steps from N - 1 on are left as
+// they were; the points after n up to the end of their tile are written with
+// values that mean nothing. Safe to run on several threads at once, each on its
+// own xs and scratch.
+void compute_autocorrelations(LagPath path, FieldSeries& xs, int32_t n, LagScratch& scratch);
 
 // The plain definition, one point at a time over a point-major xs (lanes = 1),
 // into a separate aut, lag-major: aut[(j - 1) * MAX_POINTS + p] is lag j of point

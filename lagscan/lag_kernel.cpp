@@ -46,9 +46,6 @@ vec load(const float* p)
 
 void store(float* p, vec v) { std::memcpy(p, &v, sizeof v); }
 
-// Deviations from the mean of the tile in hand, step by step.
-vec dev[MAX_STEPS];
-
 // STEPS steps from step t on, for lags j0 .. j0+K-1 (t - j0 a multiple of R).
 // Lag j0+k pairs step s with step s-j0-k. The deviation entering the ring at step
 // s is dev[s-j0], kept in slot (s - j0) % R for the next R - 1 steps: lag j0+k
@@ -56,9 +53,11 @@ vec dev[MAX_STEPS];
 // steps unrolled every slot index is a constant, so ring and accumulators stay in
 // registers. FIRST: the block that starts the lags (t = j0), where lag j0+k takes
 // its first term at t = j0+k, none before (a zero term would turn an infinite
-// deviation into NaN). CHECKED: stops at the last step.
+// deviation into NaN). CHECKED: stops at the last step, and reads no deviation
+// from there on: those of the steps beyond are what an earlier, longer tile left.
+// dev holds the deviations of the tile in hand, step by step.
 template <int STEPS, bool FIRST, bool CHECKED>
-inline void ring_block(int32_t steps, int32_t j0, int32_t t, vec (&ring)[R], vec (&acc)[K])
+inline void ring_block(const vec* dev, int32_t steps, int32_t j0, int32_t t, vec (&ring)[R], vec (&acc)[K])
 {
 #pragma GCC unroll 32
     for (int u = 0; u < STEPS; ++u) {
@@ -80,12 +79,12 @@ static_assert(K == 8 && R == 6, "the written-out loop holds 8 lags and a ring of
 #endif
 
 // Sums the lag products of lags j0 .. j0+K-1 into acc, each in increasing t.
-inline void lag_block(int32_t steps, int32_t j0, vec (&acc)[K])
+inline void lag_block(const vec* dev, int32_t steps, int32_t j0, vec (&acc)[K])
 {
     vec ring[R];
     for (int k = 0; k < K; ++k) acc[k] = vec{};
     for (int r = 0; r < R; ++r) ring[r] = vec{};
-    ring_block<F, true, true>(steps, j0, j0, ring, acc);
+    ring_block<F, true, true>(dev, steps, j0, j0, ring, acc);
     int32_t t = j0 + F;
 #ifdef LAG_STEPS_WRITTEN_OUT
     if (const long turns = (steps - t) / R; turns > 0) {
@@ -93,15 +92,15 @@ inline void lag_block(int32_t steps, int32_t j0, vec (&acc)[K])
         t += int32_t(turns) * R;
     }
 #else
-    for (; t + R <= steps; t += R) ring_block<R, false, false>(steps, j0, t, ring, acc);
+    for (; t + R <= steps; t += R) ring_block<R, false, false>(dev, steps, j0, t, ring, acc);
 #endif
-    if (t < steps) ring_block<R, false, true>(steps, j0, t, ring, acc);
+    if (t < steps) ring_block<R, false, true>(dev, steps, j0, t, ring, acc);
 }
 
 // Replaces the tile at x (one point per lane) by its autocorrelations: lag j goes
 // to step j - 1. The steps are read only while the deviations are formed; the
 // lags work on those alone, so each lag can overwrite a step as soon as it is done.
-void tile_autocorrelations(float* x, int32_t steps)
+void tile_autocorrelations(float* x, int32_t steps, vec* dev)
 {
     const float fsteps = float(steps);
     vec sum = vec{};
@@ -122,7 +121,7 @@ void tile_autocorrelations(float* x, int32_t steps)
 
     vec acc[K];
     for (int32_t j0 = 1; j0 < steps; j0 += K) {
-        lag_block(steps, j0, acc);
+        lag_block(dev, steps, j0, acc);
         for (int k = 0; k < K && j0 + k < steps; ++k) {
             const vec atcv = acc[k] / splat(fsteps);
             const vec a = atcv / var;
@@ -133,12 +132,13 @@ void tile_autocorrelations(float* x, int32_t steps)
 
 } // namespace
 
-void autocorrelations(FieldSeries& xs, int32_t n)
+void autocorrelations(FieldSeries& xs, int32_t n, float* dev)
 {
     const int32_t steps = xs.count;
     if (steps < 2) return; // no lag
+    vec* const d = reinterpret_cast<vec*>(dev);
     const int32_t tiles = (n + W - 1) / W;
-    for (int32_t b = 0; b < tiles; ++b) tile_autocorrelations(xs.v + size_t(b) * size_t(xs.depth) * W, steps);
+    for (int32_t b = 0; b < tiles; ++b) tile_autocorrelations(xs.v + size_t(b) * size_t(xs.depth) * W, steps, d);
 }
 
 } // namespace LAG_KERNEL_NS

@@ -21,12 +21,16 @@
 
 #include "series_file.hpp"
 
+// Each path's `autocorrelations` keeps the deviations of the tile in hand in
+// `dev`: room for MAX_STEPS steps of its LANES lanes, aligned to its vectors
+// (LagScratch holds that for every path).
+
 // Any x86-64: 128-bit vectors.
 namespace lag_portable {
 inline constexpr int32_t LANES = 4;
 inline constexpr int32_t LAGS = 7;
 inline constexpr int32_t RING = 7;
-void autocorrelations(FieldSeries& xs, int32_t n);
+void autocorrelations(FieldSeries& xs, int32_t n, float* dev);
 } // namespace lag_portable
 
 // 256-bit vectors, 16 registers.
@@ -34,7 +38,7 @@ namespace lag_avx2 {
 inline constexpr int32_t LANES = 8;
 inline constexpr int32_t LAGS = 8;
 inline constexpr int32_t RING = 6;
-void autocorrelations(FieldSeries& xs, int32_t n);
+void autocorrelations(FieldSeries& xs, int32_t n, float* dev);
 } // namespace lag_avx2
 
 // 512-bit vectors, 32 registers.
@@ -42,5 +46,5 @@ namespace lag_avx512 {
 inline constexpr int32_t LANES = 16;
 inline constexpr int32_t LAGS = 15;
 inline constexpr int32_t RING = 15;
-void autocorrelations(FieldSeries& xs, int32_t n);
+void autocorrelations(FieldSeries& xs, int32_t n, float* dev);
 } // namespace lag_avx512

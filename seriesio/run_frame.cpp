@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@ constexpr int MAX_OPEN_FILES = 8;
 SeriesFile open_files[MAX_OPEN_FILES];
 dev_t open_devices[MAX_OPEN_FILES];
 ino_t open_inodes[MAX_OPEN_FILES];
+std::unique_ptr<unsigned char[]> open_buffers[MAX_OPEN_FILES];
 int open_count = 0;
 bool in_fatal = false;
 
@@ -65,6 +68,10 @@ void fatal(const char* file, const char* cause)
 }
 
 void fatal_errno(const char* file, int err) { fatal(file, std::strerror(err)); }
+
+void fatal(const RunError& e) { fatal(e.file.c_str(), e.cause.c_str()); }
+
+void fatal_out_of_memory() { fatal("memory", "cannot reserve working storage"); }
 
 namespace {
 
@@ -116,7 +123,7 @@ std::string ask_file_name(const char* prompt, int width)
         std::string cause = "ended before the answer to \"";
         cause += prompt;
         cause += "\"";
-        fatal("standard input", cause.c_str());
+        fail("standard input", cause);
     }
     // Scripts written with Windows line ends send "name\r\n".
     if (!beyond_bound && !answer.empty() && answer.back() == '\r') answer.pop_back();
@@ -124,7 +131,7 @@ std::string ask_file_name(const char* prompt, int width)
     if (beyond_bound || answer.size() > size_t(width)) {
         // Cutting the name would open a file the user never named.
         const std::string cause = "file name longer than " + std::to_string(width) + " characters";
-        fatal(shown_answer(answer).c_str(), cause.c_str());
+        fail(shown_answer(answer), cause);
     }
     return answer;
 }
@@ -133,11 +140,15 @@ namespace {
 
 enum class Access { input, output };
 
+// The system's refusal, as its own text. The number is taken before anything
+// else runs, which could change errno.
+[[noreturn]] void refused(const std::string& file, int err) { fail(file, std::strerror(err)); }
+
 SeriesFile& open_file(const std::string& name, Access access)
 {
     // Diagnostics name the file as given; a name holding a NUL cannot be a path.
-    if (name.find('\0') != std::string::npos) fatal(name.c_str(), "file name holds a NUL character");
-    if (open_count == MAX_OPEN_FILES) fatal(name.c_str(), "too many files in one run");
+    if (name.find('\0') != std::string::npos) fail(name, "file name holds a NUL character");
+    if (open_count == MAX_OPEN_FILES) fail(name, "too many files in one run");
     if (open_count == 0) {
         struct sigaction sa {};
         sa.sa_handler = on_shortened_input;
@@ -159,26 +170,25 @@ SeriesFile& open_file(const std::string& name, Access access)
             // that the refusal is reported only if the run comes to write to it.
             write_errno = errno;
             fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd < 0) fatal_errno(name.c_str(), write_errno);
+            if (fd < 0) refused(name, write_errno);
         }
     }
-    if (fd < 0) fatal_errno(name.c_str(), errno);
+    if (fd < 0) refused(name, errno);
 
     struct stat st;
-    if (::fstat(fd, &st) != 0) fatal_errno(name.c_str(), errno);
-    if (S_ISDIR(st.st_mode)) fatal_errno(name.c_str(), EISDIR);
+    if (::fstat(fd, &st) != 0) refused(name, errno);
+    if (S_ISDIR(st.st_mode)) refused(name, EISDIR);
     for (int i = 0; i < open_count; ++i) {
         if (open_devices[i] == st.st_dev && open_inodes[i] == st.st_ino) {
             std::string cause = "is already open in this run as ";
             cause += open_files[i].name;
-            fatal(name.c_str(), cause.c_str());
+            fail(name, cause);
         }
     }
 
-    static unsigned char* buffers[MAX_OPEN_FILES];
-    if (!buffers[open_count]) {
-        buffers[open_count] = static_cast<unsigned char*>(std::malloc(SERIES_BUFFER_BYTES));
-        if (!buffers[open_count]) fatal(name.c_str(), "cannot reserve a file buffer");
+    if (!open_buffers[open_count]) {
+        open_buffers[open_count].reset(new (std::nothrow) unsigned char[SERIES_BUFFER_BYTES]);
+        if (!open_buffers[open_count]) fail(name, "cannot reserve a file buffer");
     }
 
     SeriesFile& f = open_files[open_count];
@@ -187,7 +197,7 @@ SeriesFile& open_file(const std::string& name, Access access)
     std::snprintf(f.name, sizeof f.name, "%s", name.c_str());
     f.write_errno = write_errno;
     f.regular = S_ISREG(st.st_mode);
-    f.buf = buffers[open_count];
+    f.buf = open_buffers[open_count].get();
     open_devices[open_count] = st.st_dev;
     open_inodes[open_count] = st.st_ino;
     ++open_count;
@@ -206,8 +216,8 @@ void finish_run()
         SeriesFile& f = open_files[i];
         flush_output(f);
         // Some file systems report a failed write only when the file is closed.
-        if (f.output_started && ::close(f.fd) != 0) fatal_errno(f.name, errno);
+        if (f.output_started && ::close(f.fd) != 0) refused(f.name, errno);
     }
-    if (std::fflush(stdout) != 0) fatal("standard output", std::strerror(errno));
+    if (std::fflush(stdout) != 0) refused("standard output", errno);
     std::exit(0);
 }

@@ -1,9 +1,26 @@
 // The console dialogue and the run frame every program goes through: ask for file
 // names, open them, and end either normally (status 0) or on the one fatal path.
+//
+// The dialogue, the opening and the normal end throw RunError like the record
+// functions (below, "fatal" says that the run then ends on the fatal path); a
+// program's main catches it and hands it to fatal():
+//
+//     int main()
+//     {
+//         try {
+//             ...
+//             finish_run();
+//         } catch (const RunError& e) {
+//             fatal(e);
+//         } catch (const std::bad_alloc&) {
+//             fatal_out_of_memory();
+//         }
+//     }
 #pragma once
 
 #include <string>
 
+#include "run_error.hpp"
 #include "series_file.hpp"
 
 // Writes " <prompt>\n" to standard output, flushes it, and reads one line from
@@ -25,9 +42,13 @@ SeriesFile& open_output(const std::string& name);
 
 
 // The fatal path: one line on standard error naming the file and the cause, then a
-// non-zero exit status. Output already handed to the system stays where it is.
+// non-zero exit status. Output already handed to the system stays where it is,
+// and output still buffered for the run's files is handed over first.
 [[noreturn]] void fatal(const char* file, const char* cause);
 [[noreturn]] void fatal_errno(const char* file, int err);
+[[noreturn]] void fatal(const RunError& e);
+// For std::bad_alloc: working storage that cannot be reserved.
+[[noreturn]] void fatal_out_of_memory();
 
 // Normal end: flushes every output (a write that fails here is still fatal) and
 // exits with status 0.

@@ -9,9 +9,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "run_frame.hpp"
+#include <vector>
+
+#include "run_error.hpp"
 
 namespace {
+
+// The system's refusal, as its own text. The number is taken before anything
+// else runs, which could change errno.
+[[noreturn]] void system_fault(const SeriesFile& f, int err) { fail(f.name, std::strerror(err)); }
 
 // Fills the read buffer so that at least `want` bytes (capped at the buffer size)
 // are available, or the file has ended. Returns the bytes available.
@@ -60,7 +66,7 @@ size_t fill(SeriesFile& f, size_t want)
         ssize_t got = ::read(f.fd, f.buf + f.len, SERIES_BUFFER_BYTES - f.len);
         if (got < 0) {
             if (errno == EINTR) continue;
-            fatal_errno(f.name, errno);
+            system_fault(f, errno);
         }
         if (got == 0) break;
         f.len += size_t(got);
@@ -68,7 +74,7 @@ size_t fill(SeriesFile& f, size_t want)
     return f.len;
 }
 
-[[noreturn]] void ends_inside_record(const SeriesFile& f) { fatal(f.name, "file ends inside a record"); }
+[[noreturn]] void ends_inside_record(const SeriesFile& f) { fail(f.name, "file ends inside a record"); }
 
 // Copies n bytes of the file to dest (or skips them when dest is null). Large
 // spans bypass the buffer.
@@ -83,7 +89,7 @@ void take(SeriesFile& f, unsigned char* dest, uint64_t n)
                 ssize_t got = ::read(f.fd, dest, n > (uint64_t{1} << 30) ? (size_t{1} << 30) : size_t(n));
                 if (got < 0) {
                     if (errno == EINTR) continue;
-                    fatal_errno(f.name, errno);
+                    system_fault(f, errno);
                 }
                 if (got == 0) ends_inside_record(f);
                 dest += got;
@@ -120,13 +126,13 @@ int32_t open_record(SeriesFile& f, uint64_t need)
     if (p < 0) {
         char cause[96];
         std::snprintf(cause, sizeof cause, "record length is negative (%d)", p);
-        fatal(f.name, cause);
+        fail(f.name, cause);
     }
     if (uint64_t(p) < need) {
         char cause[128];
         std::snprintf(cause, sizeof cause, "short record (%d bytes where %llu are needed)", p,
                       static_cast<unsigned long long>(need));
-        fatal(f.name, cause);
+        fail(f.name, cause);
     }
     return p;
 }
@@ -141,7 +147,7 @@ void close_record(SeriesFile& f, int32_t payload, uint64_t used)
         char cause[128];
         std::snprintf(cause, sizeof cause, "record markers disagree (leading %d, trailing %d)", payload,
                       trail);
-        fatal(f.name, cause);
+        fail(f.name, cause);
     }
 }
 
@@ -188,7 +194,7 @@ float* reserve_matrix()
 {
     // calloc of this size maps fresh zero pages: nothing is touched until used.
     void* m = std::calloc(MATRIX_BYTES, 1);
-    if (!m) fatal("memory", "cannot reserve the series matrix");
+    if (!m) fail("memory", "cannot reserve the series matrix");
     advise_huge_pages(m, MATRIX_BYTES);
     return static_cast<float*>(m);
 }
@@ -199,7 +205,7 @@ float* reserve_tiles()
     // a huge page: all of it can lie in huge pages, and each step of a 16-lane tile
     // is one whole cache line.
     void* m = ::mmap(nullptr, TILES_SPAN + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (m == MAP_FAILED) fatal("memory", "cannot reserve the series matrix");
+    if (m == MAP_FAILED) fail("memory", "cannot reserve the series matrix");
     const uintptr_t base = reinterpret_cast<uintptr_t>(m);
     const uintptr_t start = (base + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
     if (start > base) ::munmap(m, start - base);
@@ -251,8 +257,8 @@ void write_record_values(SeriesFile& f, int32_t k, const float* values)
 void begin_output(SeriesFile& f)
 {
     if (f.output_started) return;
-    if (f.write_errno != 0) fatal_errno(f.name, f.write_errno);
-    if (f.regular && ::ftruncate(f.fd, 0) != 0) fatal_errno(f.name, errno);
+    if (f.write_errno != 0) system_fault(f, f.write_errno);
+    if (f.regular && ::ftruncate(f.fd, 0) != 0) system_fault(f, errno);
     f.output_started = true;
     f.writing = true;
     f.pos = f.len = 0;
@@ -268,7 +274,7 @@ void flush_output(SeriesFile& f)
             if (errno == EINTR) continue;
             int err = errno;
             f.len = 0; // nothing more is attempted on this file, even at the fatal path
-            fatal_errno(f.name, err);
+            system_fault(f, err);
         }
         done += size_t(put_n);
     }
@@ -281,13 +287,13 @@ void check_value_count(const SeriesFile& f, int32_t w4)
     char cause[96];
     std::snprintf(cause, sizeof cause,
                   w4 < 0 ? "negative value count W4 = %d" : "%d values in a record exceed the capacity of 10000", w4);
-    fatal(f.name, cause);
+    fail(f.name, cause);
 }
 
 bool read_series_header(SeriesFile& f, int32_t pairs_before, RecordHeader& h)
 {
     if (!read_record_header(f, h)) return false;
-    if (pairs_before >= MAX_STEPS) fatal(f.name, "more record pairs than the capacity of 2000");
+    if (pairs_before >= MAX_STEPS) fail(f.name, "more record pairs than the capacity of 2000");
     check_value_count(f, h.w4);
     return true;
 }
@@ -369,9 +375,9 @@ void read_record_into_step(SeriesFile& f, int32_t k, FieldSeries& s, int32_t t)
         spread(f.buf + f.pos, size_t(k), step, size_t(s.lanes), size_t(s.depth));
         f.pos += need;
     } else if (need > 0) {
-        static float row[MAX_POINTS];
-        take(f, reinterpret_cast<unsigned char*>(row), need);
-        spread(reinterpret_cast<const unsigned char*>(row), size_t(k), step, size_t(s.lanes), size_t(s.depth));
+        std::vector<float> row(static_cast<size_t>(k));
+        take(f, reinterpret_cast<unsigned char*>(row.data()), need);
+        spread(reinterpret_cast<const unsigned char*>(row.data()), size_t(k), step, size_t(s.lanes), size_t(s.depth));
     }
     close_record(f, payload, need);
 }
@@ -398,7 +404,7 @@ int32_t framed_pairs(const SeriesFile& f)
 void read_field_series(SeriesFile& f, FieldSeries& s)
 {
     // Storage beyond MAX_STEPS x MAX_POINTS values would be written otherwise.
-    if (s.lanes < 1 || MAX_POINTS % s.lanes != 0) fatal(f.name, "tile width does not divide the point capacity");
+    if (s.lanes < 1 || MAX_POINTS % s.lanes != 0) fail(f.name, "tile width does not divide the point capacity");
     s.count = 0;
     s.depth = MAX_STEPS;
     // Tiles as deep as the series (and one step more, which stays 0.0): a short
@@ -417,7 +423,7 @@ void read_field_series(SeriesFile& f, FieldSeries& s)
     RecordHeader h;
     while (read_series_header(f, s.count, h)) {
         // Only a file rewritten while mapped holds more pairs than were counted.
-        if (s.count == s.depth) fatal(f.name, "file changed while being read");
+        if (s.count == s.depth) fail(f.name, "file changed while being read");
         read_record_into_step(f, h.w4, s, s.count);
         s.last = h;
         ++s.count;

@@ -3,6 +3,10 @@
 // A file is a sequence of framed records: a 4-byte little-endian payload length,
 // the payload, and the length again. Records come in pairs: a header of four
 // 32-bit words (W1..W4) and a data record of W4 single-precision values.
+//
+// A fault (a malformed record, a refused read or write, storage that cannot be
+// reserved) is thrown as RunError naming the file and the cause; nothing here
+// prints or ends the process. Each SeriesFile belongs to one thread at a time.
 #pragma once
 
 #include <bit>
@@ -103,7 +107,7 @@ void read_record_values(SeriesFile& f, int32_t k, float* dest);
 void write_record_header(SeriesFile& f, const RecordHeader& h);
 void write_record_values(SeriesFile& f, int32_t k, const float* values);
 
-// Fatal unless a header's W4 can serve as a count of stored values (0 ... MAX_POINTS).
+// Throws unless a header's W4 can serve as a count of stored values (0 ... MAX_POINTS).
 void check_value_count(const SeriesFile& f, int32_t w4);
 
 // Reads the next header of a series into h and checks that its pair fits the fixed
@@ -125,5 +129,6 @@ void read_field_series(SeriesFile& f, FieldSeries& s);
 // to write calls it so that no older result is left in place.
 void begin_output(SeriesFile& f);
 
-// Sends pending output to the file; takes the fatal path if the system refuses it.
+// Sends pending output to the file; throws if the system refuses it, and then
+// drops that output, so that the fatal path does not try it again.
 void flush_output(SeriesFile& f);

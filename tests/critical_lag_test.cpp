@@ -13,15 +13,30 @@
 
 namespace {
 
-// Runs the scan over autocorrelations given as [lag - 1][point].
+// Runs the scan over autocorrelations given as [lag - 1][point], laid out as
+// sigcut holds them (lag-major rows) and as lagscan's kernels leave them (tiles
+// of 16, 8 or 4 points, as deep as the series or the capacity, with the series'
+// own values beyond the lags), which must all give the same bits.
 std::vector<float> critical_lags(const Field& x, int n)
 {
-    std::unique_ptr<float, decltype(&std::free)> rows(reserve_matrix(), &std::free);
-    for (size_t j = 0; j < x.size(); ++j)
-        for (size_t p = 0; p < x[j].size(); ++p) rows.get()[j * MAX_POINTS + p] = x[j][p];
-    std::vector<float> lag(size_t(n), -1.0f);
-    compute_critical_lags(rows.get(), int32_t(x.size()), n, lag.data());
-    return lag;
+    const int32_t lags = int32_t(x.size());
+    struct Layout {
+        int32_t lanes, depth;
+    };
+    const Layout layouts[] = {{MAX_POINTS, lags + 1}, {16, lags + 2}, {8, MAX_STEPS}, {4, lags + 2}};
+    std::vector<float> first;
+    for (const Layout& l : layouts) {
+        // Cells beyond the lags hold the marker: read as lag 2, it would mark a point missing.
+        const TiledField f = tiled_field(x, n, l.lanes, l.depth, MISSING_VALUE);
+        std::vector<float> lag(size_t(n), -1.0f);
+        compute_critical_lags(f.s, n, lag.data());
+        if (first.empty()) first = lag;
+        for (int p = 0; p < n; ++p)
+            if (!same_value(first[size_t(p)], lag[size_t(p)]))
+                ADD_FAILURE() << l.lanes << " lanes, point " << p << ": " << lag[size_t(p)] << " against "
+                              << first[size_t(p)] << " from rows";
+    }
+    return first;
 }
 
 // One point's autocorrelations as a single-point field.

@@ -2,6 +2,7 @@
 // formula in double precision.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -15,16 +16,31 @@ namespace {
 
 const float nan_value = std::numeric_limits<float>::quiet_NaN();
 
+// The field autocorrelations laid out as nstar holds them (lag-major rows) and as
+// lagscan's kernels leave them (tiles of 16 or 8 points, with the series' own
+// values beyond the lags), which must all give the same bits.
 std::vector<float> effective_sizes(const std::vector<float>& r1, const Field& ac2, float clag1,
                                    const std::vector<float>& clag2)
 {
-    std::unique_ptr<float, decltype(&std::free)> rows(reserve_matrix(), &std::free);
-    for (size_t k = 0; k < ac2.size() && k < r1.size(); ++k)
-        for (size_t p = 0; p < ac2[k].size(); ++p) rows.get()[k * MAX_POINTS + p] = ac2[k][p];
-    std::vector<float> neff(clag2.size(), -1.0f);
-    compute_effective_sizes(r1.data(), rows.get(), int32_t(r1.size()), clag1, clag2.data(), int32_t(clag2.size()),
-                            neff.data());
-    return neff;
+    const int32_t lags = int32_t(r1.size());
+    const int n = int(clag2.size());
+    const Field stored(ac2.begin(), ac2.begin() + std::min(ac2.size(), r1.size()));
+    struct Layout {
+        int32_t lanes, depth;
+    };
+    const Layout layouts[] = {{MAX_POINTS, lags + 1}, {16, lags + 2}, {8, MAX_STEPS}};
+    std::vector<float> first;
+    for (const Layout& l : layouts) {
+        const TiledField f = tiled_field(stored, n, l.lanes, l.depth, MISSING_VALUE);
+        std::vector<float> neff(size_t(n), -1.0f);
+        compute_effective_sizes(r1.data(), lags, f.s, clag1, clag2.data(), n, neff.data());
+        if (first.empty()) first = neff;
+        for (int p = 0; p < n; ++p)
+            if (!same_value(first[size_t(p)], neff[size_t(p)]))
+                ADD_FAILURE() << l.lanes << " lanes, point " << p << ": " << neff[size_t(p)] << " against "
+                              << first[size_t(p)] << " from rows";
+    }
+    return first;
 }
 
 } // namespace

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 #include "autocorrelation.hpp"
+#include "run_error.hpp"
 #include "reference.hpp"
 #include "test_support.hpp"
 
@@ -52,7 +54,8 @@ Field path_autocorrelations(LagPath path, const std::string& file_bytes, bool ma
     FieldSeries xs;
     const Matrix in = read_tiled(file_bytes, lag_path_lanes(path), xs, mapped);
     const int32_t n = xs.count > 0 ? xs.last.w4 : 0;
-    compute_autocorrelations(path, xs, n);
+    LagScratch scratch;
+    compute_autocorrelations(path, xs, n, scratch);
     Field out(xs.count > 1 ? size_t(xs.count - 1) : 0, std::vector<float>(size_t(n)));
     for (size_t j = 0; j < out.size(); ++j) gather_step(xs, int32_t(j), n, out[j].data());
     return out;
@@ -175,6 +178,33 @@ TEST_P(KernelPath, ShorterRecordsLeaveZerosAndTheLastCountRules)
     EXPECT_EQ(run(x)[0][12], MISSING_VALUE);
 }
 
+TEST_P(KernelPath, ScratchKeepsNothingOfAnEarlierLongerSeries)
+{
+    // One scratch for every call, as a thread keeps it. Before each short series,
+    // one of the full capacity whose deviations are all NaN (inf less its mean, inf):
+    // a deviation read past the short series' end brings NaN into its lags. The
+    // lengths end the series in the first block of lags, on a turn of the ring and
+    // in between; the last reaches the end of the scratch itself.
+    const LagPath path = GetParam();
+    const int32_t lanes = lag_path_lanes(path);
+    const int points = 2 * lanes + 1;
+    LagScratch scratch;
+    const Field poison(MAX_STEPS, std::vector<float>(size_t(lanes), std::numeric_limits<float>::infinity()));
+    std::vector<int> lengths;
+    for (int steps = 2; steps <= 48; ++steps) lengths.push_back(steps);
+    lengths.push_back(MAX_STEPS);
+    for (int steps : lengths) {
+        TiledField earlier = tiled_field(poison, lanes, lanes, MAX_STEPS, 0.0f);
+        compute_autocorrelations(path, earlier.s, lanes, scratch);
+        const Field x = random_field(steps, points, unsigned(steps) + 900, false);
+        TiledField f = tiled_field(x, points, lanes, steps == MAX_STEPS ? MAX_STEPS : steps + 1, 0.0f);
+        compute_autocorrelations(path, f.s, points, scratch);
+        Field got(size_t(steps - 1), std::vector<float>(size_t(points)));
+        for (int j = 0; j + 1 < steps; ++j) gather_step(f.s, j, points, got[size_t(j)].data());
+        EXPECT_TRUE(same_bits(plain_autocorrelations(x, points), got)) << steps << " steps";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryPath, KernelPath, testing::Values(LagPath::portable, LagPath::avx2, LagPath::avx512),
                          [](const testing::TestParamInfo<LagPath>& info) { return lag_path_name(info.param); });
 
@@ -195,6 +225,12 @@ TEST(KernelDispatch, SeriesTiledForAnotherPathIsRefused)
     const Field x = random_field(4, 3, 1, false);
     FieldSeries xs;
     const Matrix in = read_tiled(field_bytes(x), 1, xs);
-    EXPECT_EXIT(compute_autocorrelations(LagPath::portable, xs, 3), testing::ExitedWithCode(2),
-                "tiled for another kernel");
+    LagScratch scratch;
+    try {
+        compute_autocorrelations(LagPath::portable, xs, 3, scratch);
+        ADD_FAILURE() << "a series in tiles of 1 point went to the 4-lane kernel";
+    } catch (const RunError& e) {
+        EXPECT_EQ(e.file, "portable");
+        EXPECT_EQ(e.cause, "series tiled for another kernel");
+    }
 }

@@ -221,3 +221,18 @@ std::vector<double> textbook_effective_sizes(const std::vector<float>& r1, const
     }
     return neff;
 }
+
+TiledField tiled_field(const Field& x, int n, int32_t lanes, int32_t depth, float filler)
+{
+    TiledField f;
+    const size_t tiles = n > 0 ? size_t((n + lanes - 1) / lanes) : 1;
+    f.cells.assign(tiles * size_t(lanes) * size_t(depth), filler);
+    f.s.count = int32_t(x.size());
+    f.s.lanes = lanes;
+    f.s.depth = depth;
+    f.s.v = f.cells.data();
+    for (size_t t = 0; t < x.size(); ++t)
+        for (int p = 0; p < n; ++p)
+            f.cells[cell(f.s, int32_t(t), p)] = size_t(p) < x[t].size() ? x[t][size_t(p)] : 0.0f;
+    return f;
+}

@@ -2,9 +2,23 @@
 // the statistics and not from the programs' loops, and the fields they are fed.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
+#include "series_file.hpp"
+
 using Field = std::vector<std::vector<float>>; // [step or lag][point]
+
+// x laid out as a FieldSeries of x.size() steps in tiles of `lanes` points,
+// `depth` steps deep (lanes = MAX_POINTS: lag-major rows). Points 0 .. n-1 of a
+// step read 0.0 beyond that step's own values, as a program stores them; every
+// other cell (steps beyond x, points from n to the end of their tile) holds
+// `filler`, which no computation on points 0 .. n-1 may read.
+struct TiledField {
+    std::vector<float> cells;
+    FieldSeries s; // points into cells: move a TiledField, never copy it
+};
+TiledField tiled_field(const Field& x, int n, int32_t lanes, int32_t depth, float filler);
 
 // Autocorrelations [lag - 1][point] of a field [step][point] of n points in single
 // precision, one whole series at a time: its deviations from the mean, then each

@@ -25,11 +25,11 @@ struct TileMatrix {
 void reserve_tile_matrix(TileMatrix& m, LagPath path, int32_t steps);
 TileLayout tile_layout(const TileMatrix& m);
 
-// What one thread needs to run the chain: the kernel it runs and its working
-// storage. Threads running at once each have their own.
+// What one thread needs to run the chain: the kernel it runs and that kernel's
+// working storage. Threads running at once each have their own.
 struct ChainWorkspace {
     LagPath path = LagPath::portable;
-    std::vector<float> rows; // the autocorrelations lag by lag, for sigcut's and nstar's functions
+    LagScratch scratch;
 };
 
 // The series' part of the chain, done once: its autocorrelations as lagscan
@@ -45,7 +45,7 @@ SeriesChain compute_series_chain(ChainWorkspace& ws, const std::vector<float>& s
 // critical_lag and neff their critical lags and effective sample sizes. In two
 // steps, lagscan's and then sigcut's and nstar's, or in one.
 void compute_tile_autocorrelations(ChainWorkspace& ws, TileMatrix& m, int32_t points);
-void compute_tile_sizes(ChainWorkspace& ws, const TileMatrix& m, int32_t points, const SeriesChain& series,
-                        float* critical_lag, float* neff);
+void compute_tile_sizes(const TileMatrix& m, int32_t points, const SeriesChain& series, float* critical_lag,
+                        float* neff);
 void compute_tile_chain(ChainWorkspace& ws, TileMatrix& m, int32_t points, const SeriesChain& series,
                         float* critical_lag, float* neff);
