@@ -145,6 +145,7 @@ TEST(NeffmapOutputs, NoOutputLandsOnAnInputOrOnAnotherOutput)
         {{"f.nc", "field", "idx.csv:index", "new.nc", "--png", "./new.nc"}, "./new.nc",
          "names the same file as the output new.nc"},
         {{"f.nc", "field", "idx.csv:index", "map.nc", "--png", "map.nc"}, "map.nc", "names the same file as the output"},
+        {{"f.nc", "field", "idx.csv:index", "new.nc", "--work", "new.nc"}, "new.nc", "names the same file as the output"},
     };
     for (const auto& c : cases) {
         const RunResult r = run_neffmap(dir, c.args);

@@ -36,6 +36,10 @@ void check_outputs(const RunOptions& opt)
         refuse_output_over_inputs(opt.png, inputs, 2);
         refuse_same_output(opt.out, opt.png);
     }
+    if (!opt.work.empty()) {
+        refuse_same_output(opt.work, opt.out);
+        if (!opt.png.empty()) refuse_same_output(opt.work, opt.png);
+    }
 }
 
 } // namespace
