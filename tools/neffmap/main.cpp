@@ -52,8 +52,9 @@ std::string history_line(int argc, char** argv)
     return line;
 }
 
-// The command line into options; throws RunError naming the option at fault.
-// Returns false when the help was asked for (and printed).
+// The command line into options; throws CLI::ParseError for what CLI11 finds
+// and RunError, naming the option, for the ranges. Returns false when the help
+// was asked for (and printed).
 bool read_command_line(int argc, char** argv, RunOptions& opt)
 {
     const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
@@ -87,13 +88,6 @@ bool read_command_line(int argc, char** argv, RunOptions& opt)
     } catch (const CLI::CallForHelp& e) {
         app.exit(e);
         return false;
-    } catch (const CLI::ParseError& e) {
-        const std::string what = e.what();
-        // CLI11 names the option first ("--jobs: Value 0 not in range ...").
-        const size_t colon = what.find(": ");
-        if (what.rfind("--", 0) == 0 && colon != std::string::npos)
-            fail(what.substr(0, colon), what.substr(colon + 2) + " (see neffmap --help)");
-        fail("command line", what + " (see neffmap --help)");
     }
     if (!field_steps.empty()) opt.field_steps = parse_step_range("--field-steps", field_steps);
     if (!series_steps.empty()) opt.series_steps = parse_step_range("--series-steps", series_steps);
@@ -131,6 +125,8 @@ int main(int argc, char** argv)
         if (read_command_line(argc, argv, opt)) run_neffmap(opt);
         if (std::fflush(stdout) != 0) fail("standard output", std::strerror(errno));
         return 0;
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "neffmap: %s (see neffmap --help)\n", e.what());
     } catch (const RunError& e) {
         std::fprintf(stderr, "neffmap: %s: %s\n", e.file.c_str(), e.cause.c_str());
     } catch (const std::bad_alloc&) {
