@@ -4,13 +4,16 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "csv_input.hpp"
 #include "map_picture.hpp"
 #include "missing_points.hpp"
 #include "png_output.hpp"
+#include "run_error.hpp"
 #include "text_font.hpp"
+#include "value_ranges.hpp"
 #include "netcdf_input.hpp"
 #include "series_file.hpp"
 #include "summary.hpp"
@@ -478,13 +481,79 @@ TEST(FieldtoolFont, EveryPrintableCharacterHasItsOwnGlyph)
     EXPECT_EQ(*s, '\0');
 }
 
-TEST(FieldtoolMapDeath, BadGridOrRangeEndsNamingThePicture)
+// One grammar for every LO:HI and A:B of the tools' command lines; a refusal
+// names the option and the text given.
+TEST(FieldioRanges, ValueAndStepRangesReadAndFailAlike)
 {
+    const struct {
+        const char* text;
+        double lo, hi;
+    } values[] = {{"-0.5:0.5", -0.5, 0.5}, {"1e-3:2", 0.001, 2}, {"0x1p-2:1", 0.25, 1}, {"-3:-1", -3, -1}};
+    for (const auto& v : values) {
+        const ValueRange r = parse_value_range("--range", v.text);
+        EXPECT_EQ(r.lo, v.lo) << v.text;
+        EXPECT_EQ(r.hi, v.hi) << v.text;
+    }
+    for (const char* bad : {"1:0", "0:0", "a:1", "1", ":1", "1:", "1:2x", "nan:1", "0:inf", "1::2", ""}) {
+        try {
+            parse_value_range("--range", bad);
+            ADD_FAILURE() << bad;
+        } catch (const RunError& e) {
+            EXPECT_EQ(e.file, "--range");
+            EXPECT_EQ(e.cause, std::string("needs LO:HI, two numbers with LO below HI, not \"") + bad + "\"");
+        }
+    }
+    const struct {
+        const char* text;
+        int64_t first, last;
+    } steps[] = {{"2:9", 2, 9}, {":9", 1, 9}, {"5:", 5, 0}, {":", 1, 0}, {"7:7", 7, 7}};
+    for (const auto& v : steps) {
+        const StepRange r = parse_step_range("--field-steps", v.text);
+        EXPECT_EQ(r.first, v.first) << v.text;
+        EXPECT_EQ(r.last, v.last) << v.text;
+    }
+    const struct {
+        const char* text;
+        const char* cause;
+    } refused[] = {{"4:2", "4:2 ends before it starts"},
+                   {"0:3", "takes A:B, 1-based steps, not \"0:3\""},
+                   {"3", "takes A:B, 1-based steps, not \"3\""},
+                   {"-1:3", "takes A:B, 1-based steps, not \"-1:3\""},
+                   {"1.5:3", "takes A:B, 1-based steps, not \"1.5:3\""},
+                   {"1:99999999999999999999", "takes A:B, 1-based steps, not \"1:99999999999999999999\""}};
+    for (const auto& v : refused) {
+        try {
+            parse_step_range("--series-steps", v.text);
+            ADD_FAILURE() << v.text;
+        } catch (const RunError& e) {
+            EXPECT_EQ(e.file, "--series-steps");
+            EXPECT_EQ(e.cause, v.cause);
+        }
+    }
+}
+
+TEST(FieldtoolMapErrors, BadGridOrRangeThrowsNamingThePictureAndLeavesNoFile)
+{
+    TempDir dir;
+    const std::string out = dir.file("out.png");
     const float v[2] = {1, 2};
-    MapStyle style;
-    style.fixed_range = true;
-    style.lo = 1;
-    style.hi = 1;
-    EXPECT_EXIT(write_map_png("out.png", v, 2, 1, style), testing::ExitedWithCode(2), "out.png: the colour range");
-    EXPECT_EXIT(write_map_png("out.png", v, 0, 2, MapStyle{}), testing::ExitedWithCode(2), "out.png: a grid of 2 rows");
+    MapStyle flat;
+    flat.fixed_range = true;
+    flat.lo = 1;
+    flat.hi = 1;
+    const struct {
+        int32_t columns, rows;
+        MapStyle style;
+        std::string cause;
+    } cases[] = {{2, 1, flat, "the colour range"}, {0, 2, MapStyle{}, "a grid of 2 rows"}};
+    for (const auto& c : cases) {
+        try {
+            write_map_png(out, v, c.columns, c.rows, c.style);
+            ADD_FAILURE() << "no error for " << c.cause;
+        } catch (const RunError& e) {
+            EXPECT_EQ(e.file, out);
+            EXPECT_EQ(e.cause.rfind(c.cause, 0), 0u) << e.cause;
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path)) << "neither the picture nor a temporary file";
 }

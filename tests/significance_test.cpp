@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <limits>
 #include <vector>
 
@@ -167,6 +169,56 @@ TEST(PearsonR, UndefinedCases)
     // Only the first n steps count.
     const float tail_nan[] = {1, 3, 2, std::nanf("")};
     EXPECT_FALSE(std::isnan(pearson_r(x, tail_nan, 3)));
+}
+
+// The points side by side give each point's r to the bit, whatever its values:
+// gaps, infinities, the missing marker, huge, tiny and subnormal numbers,
+// constants, exact copies, and series of 1 to 480 steps.
+TEST(PearsonR, PointsSideBySideGiveThePlainValueToTheBit)
+{
+    const float missing = 8999999488.0f, tiny = 1e-42f, huge = 3e38f;
+    std::mt19937 rng(5);
+    std::normal_distribution<float> normal(0.0f, 1.0f);
+    for (const int lanes : {4, 8, 16})
+        for (const int n : {1, 2, 3, 17, 480})
+            for (const int series_kind : {0, 1, 2}) {
+                std::vector<float> y(static_cast<size_t>(n)), x(static_cast<size_t>(n * lanes));
+                for (int t = 0; t < n; ++t)
+                    y[size_t(t)] = series_kind == 1 ? 2.5f : series_kind == 2 && t == n / 2 ? NAN : normal(rng);
+                for (int k = 0; k < lanes; ++k)
+                    for (int t = 0; t < n; ++t) {
+                        float v = normal(rng);
+                        switch (k % 12) {
+                        case 1: v = 280.0f + 0.01f * v; break;             // a large level
+                        case 2: v = 7.0f; break;                            // constant
+                        case 3: v = y[size_t(t)]; break;                    // the series itself
+                        case 4: v = 8.0f - 4.0f * y[size_t(t)]; break;      // its negated copy
+                        case 5: v = t == n - 1 ? NAN : v; break;
+                        case 6: v = t == 0 ? INFINITY : v; break;
+                        case 7: v = t == n / 3 ? -INFINITY : v; break;
+                        case 8: v = t == 1 ? missing : v; break;
+                        case 9: v = tiny * v; break;                        // subnormal
+                        case 10: v = t % 2 ? huge : -huge; break;           // sums overflow float, not double
+                        case 11: v = v * 1e-20f; break;
+                        default: break;
+                        }
+                        x[size_t(t) * size_t(lanes) + size_t(k)] = v;
+                    }
+                for (const LanesBuild build : {LanesBuild::plain, LanesBuild::avx2, LanesBuild::avx512}) {
+                if (!lanes_build_runs(build)) continue;
+                std::vector<double> r(static_cast<size_t>(lanes));
+                pearson_r_lanes(build, y.data(), x.data(), lanes, n, r.data());
+                for (int k = 0; k < lanes; ++k) {
+                    std::vector<float> column(static_cast<size_t>(n));
+                    for (int t = 0; t < n; ++t) column[size_t(t)] = x[size_t(t) * size_t(lanes) + size_t(k)];
+                    const double want = pearson_r(y.data(), column.data(), n);
+                    const double got = r[size_t(k)];
+                    EXPECT_TRUE((std::isnan(want) && std::isnan(got)) || std::memcmp(&want, &got, sizeof got) == 0)
+                        << "build " << int(build) << ", " << lanes << " lanes, " << n << " steps, series "
+                        << series_kind << ", lane " << k << ": " << got << " against " << want;
+                }
+                }
+            }
 }
 
 TEST(FdrThreshold, StepUpOverTestedValuesOnly)

@@ -6,9 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <memory>
+
 #include "output_file.hpp"
 #include "record_access.hpp"
-#include "run_frame.hpp"
+#include "run_error.hpp"
+#include "series_file.hpp"
+#include "system_error.hpp"
 
 namespace {
 
@@ -32,9 +36,12 @@ bool is_whole_number(const std::string& s)
 
 [[noreturn]] void line_error(const char* path, long line, const std::string& what)
 {
-    const std::string cause = "line " + std::to_string(line) + ": " + what;
-    fatal(path, cause.c_str());
+    fail(path, "line " + std::to_string(line) + ": " + what);
 }
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
 
 std::string column_list(const CsvLine& header)
 {
@@ -132,11 +139,14 @@ void add_row(const char* path, long line_no, float v, CsvColumn& col)
 
 void read_csv_column(const char* path, const std::string& choice, CsvColumn& col, const char* how_to_choose)
 {
-    FILE* in = std::fopen(path, "r");
-    if (!in) fatal_errno(path, errno);
+    const std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "r"));
+    if (!file) fail_errno(path, errno);
+    FILE* in = file.get();
 
-    static CsvLine cells;
-    static CsvLine header;
+    // Two lines of 1024 cells each: kept off the stack.
+    const auto lines = std::make_unique<CsvLine[]>(2);
+    CsvLine& cells = lines[0];
+    CsvLine& header = lines[1];
     bool have_header = false;
     bool one_column = false;
     int index = -1; // 0-based column, fixed by the first line that is not blank
@@ -155,7 +165,7 @@ void read_csv_column(const char* path, const std::string& choice, CsvColumn& col
             line += chunk;
             if (!line.empty() && line.back() == '\n') break;
         }
-        if (std::ferror(in)) fatal_errno(path, errno);
+        if (std::ferror(in)) fail_errno(path, errno);
         if (!got) break;
         ++line_no;
         if (!line.empty() && line.back() == '\n') line.pop_back();
@@ -176,7 +186,7 @@ void read_csv_column(const char* path, const std::string& choice, CsvColumn& col
                     const std::string why = std::to_string(cells.total) + " columns (" +
                                             (have_header ? column_list(header) : std::string("no header")) +
                                             "): choose one with " + how_to_choose;
-                    fatal(path, why.c_str());
+                    fail(path, why);
                 }
                 index = 0;
             } else if (is_whole_number(choice)) {
@@ -184,20 +194,20 @@ void read_csv_column(const char* path, const std::string& choice, CsvColumn& col
                 if (index < 0 || index >= cells.total) {
                     const std::string why = "there is no column " + choice + " (line " + std::to_string(line_no) +
                                             " has " + std::to_string(cells.total) + ")";
-                    fatal(path, why.c_str());
+                    fail(path, why);
                 }
-                if (index >= CSV_MAX_CELLS) fatal(path, "only the first 1024 columns can be chosen");
+                if (index >= CSV_MAX_CELLS) fail(path, "only the first 1024 columns can be chosen");
             } else {
                 if (!have_header) {
                     const std::string why = "no header line, so no column is named \"" + choice +
                                             "\": give its number instead";
-                    fatal(path, why.c_str());
+                    fail(path, why);
                 }
                 for (int i = 0; i < header.count && index < 0; ++i)
                     if (header.cells[i] == choice) index = i;
                 if (index < 0) {
                     const std::string why = "no column named \"" + choice + "\" (columns: " + column_list(header) + ")";
-                    fatal(path, why.c_str());
+                    fail(path, why);
                 }
             }
             if (have_header) {
@@ -219,14 +229,15 @@ void read_csv_column(const char* path, const std::string& choice, CsvColumn& col
                            (looks_numeric(cell) ? "is outside the range of single precision" : "is not a number"));
         add_row(path, line_no, v, col);
     }
-    std::fclose(in);
-    if (col.rows == 0) fatal(path, "no rows of values");
+    if (col.rows == 0) fail(path, "no rows of values");
 }
 
 void convert_csv(const char* csv_path, const char* out_path, const std::string& choice, bool allow_missing)
 {
-    refuse_output_over_inputs(out_path, &csv_path, 1);
-    static CsvColumn col;
+    const std::string inputs[] = {csv_path};
+    refuse_output_over_inputs(out_path, inputs, 1);
+    const auto column = std::make_unique<CsvColumn>();
+    CsvColumn& col = *column;
     read_csv_column(csv_path, choice, col);
     if (col.missing > 0 && !allow_missing) {
         const std::string why =
@@ -234,12 +245,12 @@ void convert_csv(const char* csv_path, const char* out_path, const std::string& 
             " has no value (" + std::to_string(col.missing) + " of " + std::to_string(col.rows) +
             " rows are missing); lagscan would take the missing-value marker for a number there, so fill the "
             "gaps, or give --allow-missing to write them as MISSING_VALUE all the same";
-        fatal(csv_path, why.c_str());
+        fail(csv_path, why);
     }
     if (col.missing > 0)
         std::fprintf(stderr, "fieldtool: %s: note: %d of %d rows are missing and written as MISSING_VALUE\n",
                      csv_path, col.missing, col.rows);
-    static RecordOutput out;
+    RecordOutput out;
     open_record_output(out, out_path);
     for (int32_t t = 0; t < col.rows; ++t) write_pair(out, RecordHeader{t + 1, 1, 1, 1}, &col.values[t]);
     close_record_output(out);

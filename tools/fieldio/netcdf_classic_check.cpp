@@ -5,12 +5,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <netcdf.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
-#include "run_frame.hpp"
+#include "run_error.hpp"
+#include "system_error.hpp"
 
 namespace {
+
+struct ClosedAtEnd {
+    int fd;
+    ~ClosedAtEnd() { ::close(fd); }
+};
 
 constexpr uint32_t TAG_DIMENSION = 0x0A, TAG_VARIABLE = 0x0B, TAG_ATTRIBUTE = 0x0C;
 constexpr uint64_t UNKNOWN = ~uint64_t(0);
@@ -136,8 +145,7 @@ void skip_attributes(Header& h)
 ClassicHeader classic_data_end(const unsigned char* start, uint64_t bytes, uint64_t file_bytes, uint64_t& end,
                                char* why)
 {
-    static uint64_t dim_len[NC_MAX_DIMS];
-    static uint64_t rec_begin[NC_MAX_VARS], rec_bytes[NC_MAX_VARS];
+    std::vector<uint64_t> dim_len(NC_MAX_DIMS), rec_begin(NC_MAX_VARS), rec_bytes(NC_MAX_VARS);
     end = 0;
     why[0] = '\0';
     Header h{start, 0, bytes, file_bytes, 0};
@@ -223,49 +231,37 @@ ClassicHeader classic_data_end(const unsigned char* start, uint64_t bytes, uint6
     return ClassicHeader::ok;
 }
 
-void check_classic_netcdf(const char* path)
+void check_classic_netcdf(const std::string& path)
 {
     struct stat st;
-    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return;
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return; // libnetcdf says why
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return; // libnetcdf says why
+    const ClosedAtEnd closer{fd};
     unsigned char magic[4] = {};
-    const bool classic = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "CDF", 3) == 0;
-    if (!classic) {
-        std::fclose(f);
-        return;
-    }
+    if (::pread(fd, magic, 4, 0) != 4 || std::memcmp(magic, "CDF", 3) != 0) return;
     // Most headers are a few kilobytes; a larger one is read again at twice the size.
     const uint64_t file_bytes = uint64_t(st.st_size);
     uint64_t want = 1 << 16;
     uint64_t end = 0;
     char why[160];
+    std::vector<unsigned char> buf;
     for (;;) {
         const uint64_t bytes = want < file_bytes ? want : file_bytes;
-        auto* buf = static_cast<unsigned char*>(std::malloc(bytes ? bytes : 1));
-        if (!buf) fatal(path, "cannot reserve memory for the NetCDF header");
-        std::rewind(f);
-        if (std::fread(buf, 1, bytes, f) != bytes) {
-            const int err = std::ferror(f) ? errno : EIO;
-            std::free(buf);
-            std::fclose(f);
-            fatal_errno(path, err);
+        buf.resize(bytes ? size_t(bytes) : 1);
+        uint64_t got = 0;
+        while (got < bytes) {
+            const ssize_t n = ::pread(fd, buf.data() + got, size_t(bytes - got), off_t(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) fail_errno(path, n < 0 ? errno : EIO);
+            got += uint64_t(n);
         }
-        const ClassicHeader r = classic_data_end(buf, bytes, file_bytes, end, why);
-        std::free(buf);
+        const ClassicHeader r = classic_data_end(buf.data(), bytes, file_bytes, end, why);
         if (r == ClassicHeader::ok) break;
-        if (r == ClassicHeader::damaged) {
-            std::fclose(f);
-            const std::string cause = std::string("a damaged classic NetCDF header: ") + why;
-            fatal(path, cause.c_str());
-        }
+        if (r == ClassicHeader::damaged) fail(path, std::string("a damaged classic NetCDF header: ") + why);
         want *= 2;
     }
-    std::fclose(f);
-    if (end > file_bytes) {
-        const std::string cause = "is cut short: its header describes " + std::to_string(end) +
-                                  " bytes, the file holds " + std::to_string(file_bytes) +
-                                  " (a copy or download that stopped early?)";
-        fatal(path, cause.c_str());
-    }
+    if (end > file_bytes)
+        fail(path, "is cut short: its header describes " + std::to_string(end) + " bytes, the file holds " +
+                       std::to_string(file_bytes) + " (a copy or download that stopped early?)");
 }

@@ -5,12 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-// Fatal, naming the file, when path is a classic NetCDF file whose header is
+// Throws RunError, naming the file, when path is a classic NetCDF file whose header is
 // damaged or whose variables' data run past the end of the file. Anything else
 // (a netCDF-4 file, a file that is not NetCDF, a pipe) passes untouched and is
 // left to libnetcdf.
-void check_classic_netcdf(const char* path);
+void check_classic_netcdf(const std::string& path);
 
 // The bytes a classic file's data need, from its first `bytes` bytes (the whole
 // header at least): the end of the variable that ends last. Counts are checked

@@ -1,17 +1,51 @@
 #include "netcdf_common.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "netcdf_classic_check.hpp"
-#include "run_frame.hpp"
+#include "run_error.hpp"
 
-void nc_check(int status, const char* path, const char* doing)
+void nc_check(int status, const std::string& path, const char* doing)
 {
     if (status == NC_NOERR) return;
-    const std::string cause = std::string(doing) + ": " + nc_strerror(status);
-    fatal(path, cause.c_str());
+    fail(path, std::string(doing) + ": " + nc_strerror(status));
+}
+
+void nc_write_check(int status, const std::string& path, const char* doing)
+{
+    if (status == NC_NOERR) return;
+    // The library passes the write's errno through untouched.
+    const int err = errno;
+    if (err == ENOSPC || err == EFBIG || err == EDQUOT || err == EIO || err == EROFS) fail(path, std::strerror(err));
+    nc_check(status, path, doing);
+}
+
+TimeVariable::TimeVariable(TimeVariable&& other) noexcept { *this = std::move(other); }
+
+TimeVariable& TimeVariable::operator=(TimeVariable&& other) noexcept
+{
+    if (this == &other) return *this;
+    if (ncid >= 0) nc_close(ncid);
+    ncid = std::exchange(other.ncid, -1);
+    varid = other.varid;
+    type = other.type;
+    rank = other.rank;
+    std::memcpy(dimids, other.dimids, sizeof dimids);
+    std::memcpy(sizes, other.sizes, sizeof sizes);
+    std::memcpy(dim_names, other.dim_names, sizeof dim_names);
+    points = other.points;
+    columns = other.columns;
+    rows = other.rows;
+    return *this;
+}
+
+TimeVariable::~TimeVariable()
+{
+    if (ncid >= 0) nc_close(ncid);
 }
 
 namespace {
@@ -66,10 +100,12 @@ bool is_time_dimension(int ncid, int dimid, const char* name)
 
 } // namespace
 
-void open_time_variable(const char* path, const char* var, TimeVariable& tv)
+TimeVariable open_time_variable(const std::string& path_text, const std::string& var_text)
 {
-    tv = TimeVariable{};
-    check_classic_netcdf(path);
+    const char* path = path_text.c_str();
+    const char* var = var_text.c_str();
+    TimeVariable tv;
+    check_classic_netcdf(path_text);
     nc_check(nc_open(path, NC_NOWRITE, &tv.ncid), path, "cannot open as NetCDF");
     if (nc_inq_varid(tv.ncid, var, &tv.varid) != NC_NOERR) {
         std::string names;
@@ -81,20 +117,17 @@ void open_time_variable(const char* path, const char* var, TimeVariable& tv)
             names += names.empty() ? "" : ", ";
             names += n;
         }
-        const std::string cause = "no variable named \"" + std::string(var) + "\" (variables: " + names + ")";
-        fatal(path, cause.c_str());
+        fail(path, "no variable named \"" + std::string(var) + "\" (variables: " + names + ")");
     }
     nc_check(nc_inq_vartype(tv.ncid, tv.varid, &tv.type), path, var);
     if (!is_numeric(tv.type)) {
-        const std::string cause = "variable \"" + std::string(var) + "\" does not hold numbers";
-        fatal(path, cause.c_str());
+        fail(path, "variable \"" + std::string(var) + "\" does not hold numbers");
     }
     nc_check(nc_inq_varndims(tv.ncid, tv.varid, &tv.rank), path, var);
     if (tv.rank < 1 || tv.rank > NC_MAX_RANK) {
-        const std::string cause = "variable \"" + std::string(var) + "\" has " + std::to_string(tv.rank) +
-                                  " dimensions; it needs time first, then up to " +
-                                  std::to_string(NC_MAX_RANK - 1) + " grid dimensions";
-        fatal(path, cause.c_str());
+        fail(path, "variable \"" + std::string(var) + "\" has " + std::to_string(tv.rank) +
+                       " dimensions; it needs time first, then up to " + std::to_string(NC_MAX_RANK - 1) +
+                       " grid dimensions");
     }
     nc_check(nc_inq_vardimid(tv.ncid, tv.varid, tv.dimids), path, var);
     for (int d = 0; d < tv.rank; ++d) {
@@ -106,14 +139,14 @@ void open_time_variable(const char* path, const char* var, TimeVariable& tv)
         }
     }
     if (!is_time_dimension(tv.ncid, tv.dimids[0], tv.dim_names[0])) {
-        const std::string cause = "variable \"" + std::string(var) + "\" has dimensions (" + dimension_list(tv) +
-                                  "), and the first, \"" + tv.dim_names[0] +
-                                  "\", is not time (not unlimited, not named time, no time units or axis T); "
-                                  "the variable must have time as its first dimension";
-        fatal(path, cause.c_str());
+        fail(path, "variable \"" + std::string(var) + "\" has dimensions (" + dimension_list(tv) +
+                       "), and the first, \"" + tv.dim_names[0] +
+                       "\", is not time (not unlimited, not named time, no time units or axis T); "
+                       "the variable must have time as its first dimension");
     }
     if (tv.rank >= 2) tv.columns = clamped_size(tv.sizes[tv.rank - 1]);
     if (tv.rank >= 3) tv.rows = clamped_size(tv.sizes[tv.rank - 2]);
+    return tv;
 }
 
 std::string dimension_list(const TimeVariable& tv)
@@ -128,7 +161,7 @@ std::string dimension_list(const TimeVariable& tv)
     return s;
 }
 
-bool coordinate_decreases(int ncid, int dimid, const char* path)
+bool coordinate_decreases(int ncid, int dimid, const std::string& path)
 {
     const int cv = coordinate_variable(ncid, dimid);
     if (cv < 0) return false;
@@ -160,7 +193,7 @@ std::string time_span(int ncid, int dimid, size_t first, size_t count)
     return units.empty() ? std::string(text) : std::string(text) + " " + units;
 }
 
-bool read_coordinate(int ncid, int dimid, const char* path, double* out, size_t n)
+bool read_coordinate(int ncid, int dimid, const std::string& path, double* out, size_t n)
 {
     const int cv = coordinate_variable(ncid, dimid);
     if (cv < 0) return false;

@@ -8,9 +8,16 @@
 
 inline constexpr int NC_MAX_RANK = 8;
 
-// Any netCDF error ends the run naming the file and netCDF's own text.
-void nc_check(int status, const char* path, const char* doing);
+// Any netCDF error throws RunError naming the file, what was being done and
+// netCDF's own text.
+void nc_check(int status, const std::string& path, const char* doing);
 
+// The same for a file being written: where the system refused a write (a full
+// disk, a file size limit), its cause is named rather than netCDF's.
+void nc_write_check(int status, const std::string& path, const char* doing);
+
+// A variable of an open NetCDF file, which it closes when it goes: a run that
+// fails on the way leaves no file open.
 struct TimeVariable {
     int ncid = -1;
     int varid = -1;
@@ -22,19 +29,26 @@ struct TimeVariable {
     int64_t points = 1; // product of the sizes after the time dimension
     int32_t columns = 1; // size of the last dimension after time (1 if there is none)
     int32_t rows = 1;    // size of the one before it (1 if there is none)
+
+    TimeVariable() = default;
+    TimeVariable(TimeVariable&& other) noexcept;
+    TimeVariable& operator=(TimeVariable&& other) noexcept;
+    TimeVariable(const TimeVariable&) = delete;
+    TimeVariable& operator=(const TimeVariable&) = delete;
+    ~TimeVariable();
 };
 
 // Opens `path` read-only, after check_classic_netcdf, and finds `var`: numeric, of rank 1 … NC_MAX_RANK, whose
 // first dimension is time (the unlimited dimension, named time, or with a
-// coordinate variable whose units say "since" or whose axis is T). Fatal otherwise.
-void open_time_variable(const char* path, const char* var, TimeVariable& tv);
+// coordinate variable whose units say "since" or whose axis is T). Throws otherwise.
+TimeVariable open_time_variable(const std::string& path, const std::string& var);
 
 // "time 12, lat 3, lon 4", for messages.
 std::string dimension_list(const TimeVariable& tv);
 
 // Whether the 1-D coordinate variable of dimension `dim` (a variable of the same
 // name) runs from larger to smaller values. False when there is none.
-bool coordinate_decreases(int ncid, int dimid, const char* path);
+bool coordinate_decreases(int ncid, int dimid, const std::string& path);
 
 // The time coordinate over steps first … first + count - 1 (0-based) as
 // "0 … 330 days since 2000-01-01", or "" when the dimension has no numeric
@@ -43,7 +57,7 @@ std::string time_span(int ncid, int dimid, size_t first, size_t count);
 
 // The n values of the 1-D coordinate variable of dimension `dim`. False, leaving
 // out untouched, when there is none, it is not numeric or its length is not n.
-bool read_coordinate(int ncid, int dimid, const char* path, double* out, size_t n);
+bool read_coordinate(int ncid, int dimid, const std::string& path, double* out, size_t n);
 
 enum class Geography { other, latitude, longitude };
 

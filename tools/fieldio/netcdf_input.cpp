@@ -5,26 +5,25 @@
 #include <cstdlib>
 #include <netcdf.h>
 #include <string>
+#include <vector>
 
 #include "missing_points.hpp"
 #include "netcdf_common.hpp"
 #include "output_file.hpp"
 #include "record_access.hpp"
-#include "run_frame.hpp"
+#include "run_error.hpp"
 
 namespace {
 
 // A numeric attribute of the variable, as doubles; returns how many were read
 // (0 when the attribute is absent).
-int number_attribute(const char* path, int ncid, int varid, const char* name, double* dest, int capacity)
+int number_attribute(const std::string& path, int ncid, int varid, const char* name, double* dest, int capacity)
 {
     nc_type t;
     size_t len;
     if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR) return 0;
-    if (t == NC_CHAR || t == NC_STRING || len == 0 || len > size_t(capacity)) {
-        const std::string cause = std::string("attribute ") + name + " is not a short list of numbers";
-        fatal(path, cause.c_str());
-    }
+    if (t == NC_CHAR || t == NC_STRING || len == 0 || len > size_t(capacity))
+        fail(path, std::string("attribute ") + name + " is not a short list of numbers");
     nc_check(nc_get_att_double(ncid, varid, name, dest), path, name);
     return int(len);
 }
@@ -48,7 +47,7 @@ bool default_fill(nc_type t, double& fill)
 
 } // namespace
 
-Unpacking read_unpacking(const char* path, const TimeVariable& tv)
+Unpacking read_unpacking(const std::string& path, const TimeVariable& tv)
 {
     Unpacking u;
     double one[1];
@@ -65,59 +64,53 @@ Unpacking read_unpacking(const char* path, const TimeVariable& tv)
 }
 
 
-void convert_netcdf(const char* nc_path, const char* var, const char* out_path)
+void convert_netcdf(const std::string& nc_path, const std::string& var, const std::string& out_path)
 {
-    refuse_output_over_inputs(out_path, &nc_path, 1);
-    static TimeVariable tv;
-    open_time_variable(nc_path, var, tv);
+    const std::string inputs[] = {nc_path};
+    refuse_output_over_inputs(out_path, inputs, 1);
+    const TimeVariable tv = open_time_variable(nc_path, var);
     const size_t steps = tv.sizes[0];
-    const std::string what = "variable \"" + std::string(var) + "\" (" + dimension_list(tv) + ")";
-    if (steps == 0) fatal(nc_path, (what + " has no time steps").c_str());
-    if (tv.points == 0) fatal(nc_path, (what + " has no grid points").c_str());
-    if (steps > size_t(MAX_STEPS)) {
-        const std::string cause = what + " has " + std::to_string(steps) +
-                                  " time steps; at most 2000 fit, so take a shorter period first, for example "
-                                  "ncks -d " + tv.dim_names[0] + ",0,1999 IN.nc OUT.nc";
-        fatal(nc_path, cause.c_str());
-    }
+    const std::string what = "variable \"" + var + "\" (" + dimension_list(tv) + ")";
+    if (steps == 0) fail(nc_path, what + " has no time steps");
+    if (tv.points == 0) fail(nc_path, what + " has no grid points");
+    if (steps > size_t(MAX_STEPS))
+        fail(nc_path, what + " has " + std::to_string(steps) +
+                          " time steps; at most 2000 fit, so take a shorter period first, for example "
+                          "ncks -d " + tv.dim_names[0] + ",0,1999 IN.nc OUT.nc");
     if (tv.points > MAX_POINTS) {
         std::string example = "ncks";
         for (int d = 1; d < tv.rank; ++d) example += std::string(" -d ") + tv.dim_names[d] + ",FIRST,LAST";
-        const std::string cause = what + " has " + std::to_string(tv.points) +
-                                  " grid points; at most 10000 fit, so take a smaller region or a coarser grid "
-                                  "first, for example " + example + " IN.nc OUT.nc";
-        fatal(nc_path, cause.c_str());
+        fail(nc_path, what + " has " + std::to_string(tv.points) +
+                          " grid points; at most 10000 fit, so take a smaller region or a coarser grid "
+                          "first, for example " + example + " IN.nc OUT.nc");
     }
     const Unpacking u = read_unpacking(nc_path, tv);
 
     // The whole field is read before the output is opened: the gap rule needs
     // every step of a point before step 2 can be written.
-    static double stored[MAX_POINTS];
     const auto n = int32_t(tv.points);
-    auto* field = static_cast<float*>(std::malloc(steps * size_t(n) * sizeof(float)));
-    if (!field) fatal(nc_path, "cannot reserve memory for the field");
+    std::vector<double> stored(static_cast<size_t>(n));
+    std::vector<float> field(steps * size_t(n));
     size_t start[NC_MAX_RANK] = {}, count[NC_MAX_RANK];
     for (int d = 0; d < tv.rank; ++d) count[d] = tv.sizes[d];
     count[0] = 1;
     for (size_t t = 0; t < steps; ++t) {
         start[0] = t;
-        nc_check(nc_get_vara_double(tv.ncid, tv.varid, start, count, stored), nc_path, "reading a time step");
-        float* row = field + t * size_t(n);
-        for (int32_t p = 0; p < n; ++p) row[p] = unpack_value(u, stored[p]);
+        nc_check(nc_get_vara_double(tv.ncid, tv.varid, start, count, stored.data()), nc_path, "reading a time step");
+        float* row = field.data() + t * size_t(n);
+        for (int32_t p = 0; p < n; ++p) row[p] = unpack_value(u, stored[size_t(p)]);
     }
-    nc_close(tv.ncid);
 
-    const int32_t gappy = mark_points_with_gaps(field, int32_t(steps), n);
+    const int32_t gappy = mark_points_with_gaps(field.data(), int32_t(steps), n);
     if (gappy > 0 && steps >= 2)
         std::fprintf(stderr,
                      "fieldtool: %s: note: %d of %d points miss at least one time step and are marked missing "
                      "(at step 2), so the chain leaves them out\n",
-                     nc_path, gappy, n);
+                     nc_path.c_str(), gappy, n);
 
-    static RecordOutput out;
+    RecordOutput out;
     open_record_output(out, out_path);
     for (size_t t = 0; t < steps; ++t)
-        write_pair(out, RecordHeader{int32_t(t + 1), tv.columns, tv.rows, n}, field + t * size_t(n));
+        write_pair(out, RecordHeader{int32_t(t + 1), tv.columns, tv.rows, n}, field.data() + t * size_t(n));
     close_record_output(out);
-    std::free(field);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "series_file.hpp"
 
@@ -19,7 +20,7 @@ struct Unpacking {
 struct TimeVariable;
 // The variable's fill (its own or netCDF's default for its type), missing_value,
 // scale_factor and add_offset.
-Unpacking read_unpacking(const char* path, const TimeVariable& tv);
+Unpacking read_unpacking(const std::string& path, const TimeVariable& tv);
 
 // Whether a stored number stands for a missing value (NaN included).
 inline bool is_missing(const Unpacking& u, double stored)
@@ -41,4 +42,4 @@ inline float unpack_value(const Unpacking& u, double stored)
 // W4 = grid points in row-major order over the dimensions after time. A point
 // missing at any step is marked missing at step 2 (mark_points_with_gaps), and
 // standard error says how many points that was.
-void convert_netcdf(const char* nc_path, const char* var, const char* out_path);
+void convert_netcdf(const std::string& nc_path, const std::string& var, const std::string& out_path);

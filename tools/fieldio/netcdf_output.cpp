@@ -2,16 +2,15 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <netcdf.h>
-#include <netcdf_mem.h>
 #include <string>
+#include <vector>
 
 #include "netcdf_common.hpp"
 #include "output_file.hpp"
 #include "record_access.hpp"
-#include "run_frame.hpp"
+#include "run_error.hpp"
 
 namespace {
 
@@ -26,7 +25,7 @@ int template_coordinate(int ncid, int dimid, const char* name)
     return varid;
 }
 
-void copy_attributes(int from_nc, int from_var, int to_nc, int to_var, const char* out_path)
+void copy_attributes(int from_nc, int from_var, int to_nc, int to_var, const std::string& out_path)
 {
     int natts = 0;
     nc_check(nc_inq_varnatts(from_nc, from_var, &natts), out_path, "reading template attributes");
@@ -39,31 +38,44 @@ void copy_attributes(int from_nc, int from_var, int to_nc, int to_var, const cha
 
 // The template must hold the record's grid as the record describes it: W3 rows
 // of W2 columns, W4 points in all.
-void open_like(const NetcdfOutputOptions& opt, const RecordHeader& h, TimeVariable& tv)
+TimeVariable open_like(const NetcdfOutputOptions& opt, const RecordHeader& h)
 {
-    open_time_variable(opt.like_path, opt.like_var, tv);
-    if (tv.rank < 2) {
-        const std::string cause = "variable \"" + std::string(opt.like_var) +
-                                  "\" has only a time dimension, so there is no grid to copy";
-        fatal(opt.like_path, cause.c_str());
-    }
-    if (tv.points != h.w4) {
-        const std::string cause = "the grid of \"" + std::string(opt.like_var) + "\" (" + dimension_list(tv) +
-                                  ") has " + std::to_string(tv.points) + " points, the record has " +
-                                  std::to_string(h.w4);
-        fatal(opt.like_path, cause.c_str());
-    }
-    if (tv.columns != h.w2 || tv.rows != h.w3) {
-        const std::string cause = "the grid of \"" + std::string(opt.like_var) + "\" (" + dimension_list(tv) +
-                                  ") is not the record's " + std::to_string(h.w3) + " rows × " +
-                                  std::to_string(h.w2) + " columns";
-        fatal(opt.like_path, cause.c_str());
-    }
+    TimeVariable tv = open_time_variable(opt.like_path, opt.like_var);
+    if (tv.rank < 2)
+        fail(opt.like_path, "variable \"" + opt.like_var + "\" has only a time dimension, so there is no grid to copy");
+    if (tv.points != h.w4)
+        fail(opt.like_path, "the grid of \"" + opt.like_var + "\" (" + dimension_list(tv) + ") has " +
+                                std::to_string(tv.points) + " points, the record has " + std::to_string(h.w4));
+    if (tv.columns != h.w2 || tv.rows != h.w3)
+        fail(opt.like_path, "the grid of \"" + opt.like_var + "\" (" + dimension_list(tv) + ") is not the record's " +
+                                std::to_string(h.w3) + " rows × " + std::to_string(h.w2) + " columns");
+    return tv;
 }
 
 } // namespace
 
-void define_grid_like(const TimeVariable& tv, const char* like_path, int out, const char* out_path, OutputGrid& g)
+NetcdfWriter::~NetcdfWriter()
+{
+    // nc_close, not nc_abort: after a refused write (libnetcdf 4.9.0, HDF5 1.10)
+    // nc_abort crashes, while nc_close only reports the failure again. The
+    // OutputFile removes the file either way.
+    if (ncid >= 0) nc_close(ncid);
+}
+
+void create_netcdf(NetcdfWriter& nc, const OutputFile& out)
+{
+    nc_write_check(nc_create(out.temp.c_str(), NC_CLOBBER | NC_NETCDF4, &nc.ncid), out.path, "cannot create");
+}
+
+void close_netcdf(NetcdfWriter& nc, const OutputFile& out)
+{
+    const int id = nc.ncid;
+    nc.ncid = -1;
+    nc_write_check(nc_close(id), out.path, "closing");
+}
+
+void define_grid_like(const TimeVariable& tv, const std::string& like_path, int out, const std::string& out_path,
+                      OutputGrid& g)
 {
     g.rank = tv.rank - 1;
     for (int d = 0; d < g.rank; ++d) {
@@ -76,7 +88,7 @@ void define_grid_like(const TimeVariable& tv, const char* like_path, int out, co
         nc_check(nc_inq_vartype(tv.ncid, g.coord_from[d], &t), like_path, name);
         if (t == NC_STRING) {
             std::fprintf(stderr, "%s: %s: note: coordinate \"%s\" holds strings and is not copied\n",
-                         program_invocation_short_name, like_path, name);
+                         program_invocation_short_name, like_path.c_str(), name);
             g.coord_from[d] = -1;
             continue;
         }
@@ -85,8 +97,8 @@ void define_grid_like(const TimeVariable& tv, const char* like_path, int out, co
     }
 }
 
-void copy_grid_coordinates(const TimeVariable& tv, const char* like_path, const OutputGrid& g, int out,
-                      const char* out_path)
+void copy_grid_coordinates(const TimeVariable& tv, const std::string& like_path, const OutputGrid& g, int out,
+                           const std::string& out_path)
 {
     for (int d = 0; d < g.rank; ++d) {
         if (g.coord_from[d] < 0) continue;
@@ -94,33 +106,34 @@ void copy_grid_coordinates(const TimeVariable& tv, const char* like_path, const 
         size_t size;
         nc_check(nc_inq_vartype(tv.ncid, g.coord_from[d], &t), out_path, "copying a coordinate");
         nc_check(nc_inq_type(tv.ncid, t, nullptr, &size), out_path, "copying a coordinate");
-        void* buf = std::malloc(size * (tv.sizes[d + 1] ? tv.sizes[d + 1] : 1));
-        if (!buf) fatal(out_path, "cannot reserve memory for a coordinate");
-        nc_check(nc_get_var(tv.ncid, g.coord_from[d], buf), like_path, "reading a coordinate");
-        nc_check(nc_put_var(out, g.coord_to[d], buf), out_path, "writing a coordinate");
-        std::free(buf);
+        std::vector<unsigned char> buf(size * (tv.sizes[d + 1] ? tv.sizes[d + 1] : 1));
+        nc_check(nc_get_var(tv.ncid, g.coord_from[d], buf.data()), like_path, "reading a coordinate");
+        nc_write_check(nc_put_var(out, g.coord_to[d], buf.data()), out_path, "writing a coordinate");
     }
 }
 
-void write_result_netcdf(const char* record_path, const char* nc_path, const NetcdfOutputOptions& opt)
+void write_result_netcdf(const std::string& record_path, const std::string& nc_path, const NetcdfOutputOptions& opt)
 {
-    const char* inputs[] = {record_path, opt.like_path};
+    const std::string inputs[] = {record_path, opt.like_path};
     refuse_output_over_inputs(nc_path, inputs, 2);
-    static RecordInput in;
-    static float values[MAX_POINTS];
+    RecordInput in;
+    std::vector<float> values(MAX_POINTS);
     RecordHeader h;
     open_record_input(in, record_path);
-    read_pair_number(in, opt.record, h, values);
-    if (h.w4 == 0) fatal(record_path, "the record pair holds no values");
+    read_pair_number(in, opt.record, h, values.data());
+    if (h.w4 == 0) fail(record_path, "the record pair holds no values");
 
-    static TimeVariable tv;
-    if (opt.like_path) open_like(opt, h, tv);
-    // The file is built in memory and written by output_file only when complete,
-    // so a failure on the way (a bad variable name, say) leaves the output as it was.
-    int out;
-    nc_check(nc_create_mem(nc_path, NC_NETCDF4, 64 * 1024, &out), nc_path, "cannot create");
+    TimeVariable tv;
+    if (!opt.like_path.empty()) tv = open_like(opt, h);
+    // Written under a temporary name and renamed when complete, so a failure on
+    // the way (a bad variable name, say) leaves the output as it was.
+    OutputFile file;
+    begin_output_file(file, nc_path);
+    NetcdfWriter nc;
+    create_netcdf(nc, file);
+    const int out = nc.ncid;
     OutputGrid g;
-    if (opt.like_path) {
+    if (!opt.like_path.empty()) {
         define_grid_like(tv, opt.like_path, out, nc_path, g);
     } else if (h.w2 > 0 && h.w3 > 0 && int64_t(h.w2) * h.w3 == h.w4) {
         g.rank = 2;
@@ -132,9 +145,9 @@ void write_result_netcdf(const char* record_path, const char* nc_path, const Net
     }
 
     const bool neff = h.w1 == NEFF_RECORD_TAG;
-    const char* name = opt.name ? opt.name : neff ? "neff" : "value";
+    const std::string name = !opt.name.empty() ? opt.name : neff ? "neff" : "value";
     int var;
-    nc_check(nc_def_var(out, name, NC_FLOAT, g.rank, g.dimids, &var), nc_path, "defining the variable");
+    nc_check(nc_def_var(out, name.c_str(), NC_FLOAT, g.rank, g.dimids, &var), nc_path, "defining the variable");
     const float fill = NC_FILL_FLOAT;
     nc_check(nc_put_att_float(out, var, "_FillValue", NC_FLOAT, 1, &fill), nc_path, "writing _FillValue");
     if (neff) {
@@ -143,22 +156,14 @@ void write_result_netcdf(const char* record_path, const char* nc_path, const Net
     }
     const int words[4] = {h.w1, h.w2, h.w3, h.w4};
     nc_check(nc_put_att_int(out, var, "record_header", NC_INT, 4, words), nc_path, "writing record_header");
-    const std::string source = std::string("fieldtool to-netcdf, record pair ") + std::to_string(opt.record) +
-                               " of " + record_path;
+    const std::string source = "fieldtool to-netcdf, record pair " + std::to_string(opt.record) + " of " + record_path;
     nc_check(nc_put_att_text(out, NC_GLOBAL, "source", source.size(), source.c_str()), nc_path, "writing source");
-    nc_check(nc_enddef(out), nc_path, "ending definitions");
+    nc_write_check(nc_enddef(out), nc_path, "ending definitions");
 
-    if (opt.like_path) copy_grid_coordinates(tv, opt.like_path, g, out, nc_path);
+    if (!opt.like_path.empty()) copy_grid_coordinates(tv, opt.like_path, g, out, nc_path);
     for (int32_t p = 0; p < h.w4; ++p)
-        if (values[p] == MISSING_VALUE) values[p] = fill;
-    nc_check(nc_put_var_float(out, var, values), nc_path, "writing the values");
-    NC_memio image{};
-    nc_check(nc_close_memio(out, &image), nc_path, "closing");
-    if (opt.like_path) nc_close(tv.ncid);
-
-    static OutputFile file;
-    begin_output_file(file, nc_path);
-    write_output_file(file, image.memory, image.size);
+        if (values[size_t(p)] == MISSING_VALUE) values[size_t(p)] = fill;
+    nc_write_check(nc_put_var_float(out, var, values.data()), nc_path, "writing the values");
+    close_netcdf(nc, file);
     commit_output_file(file);
-    std::free(image.memory);
 }

@@ -1,20 +1,37 @@
-// fieldtool to-netcdf: one record pair of a result becomes a NetCDF variable.
+// NetCDF outputs: one record pair of a result as a NetCDF variable (fieldtool
+// to-netcdf), and what every NetCDF output of the tools shares.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "netcdf_common.hpp"
+#include "output_file.hpp"
+
+// An ordinary netCDF-4 file created by netCDF-C on an output's temporary path
+// (so other tools can later open it for writing too). A file that goes before
+// close_netcdf is closed as it is; the OutputFile then removes it.
+struct NetcdfWriter {
+    int ncid = -1;
+
+    NetcdfWriter() = default;
+    NetcdfWriter(const NetcdfWriter&) = delete;
+    NetcdfWriter& operator=(const NetcdfWriter&) = delete;
+    ~NetcdfWriter();
+};
+void create_netcdf(NetcdfWriter& nc, const OutputFile& out);
+void close_netcdf(NetcdfWriter& nc, const OutputFile& out);
 
 struct NetcdfOutputOptions {
-    int32_t record = 1;              // which record pair, 1-based
-    const char* like_path = nullptr; // template file and variable, or null
-    const char* like_var = nullptr;
-    const char* name = nullptr;      // variable name, or null for the default
+    int32_t record = 1;     // which record pair, 1-based
+    std::string like_path;  // template file and variable, or empty
+    std::string like_var;
+    std::string name;       // variable name, or empty for the default
 };
 
 // Points holding MISSING_VALUE are written as the variable's _FillValue
 // (netCDF's default float fill, NC_FILL_FLOAT); NaN and infinities stay as they are.
-void write_result_netcdf(const char* record_path, const char* nc_path, const NetcdfOutputOptions& opt);
+void write_result_netcdf(const std::string& record_path, const std::string& nc_path, const NetcdfOutputOptions& opt);
 
 // The grid dimensions after time of a time-first variable, and their coordinate
 // variables with every attribute, defined in an output in define mode; the
@@ -25,6 +42,7 @@ struct OutputGrid {
     int coord_from[NC_MAX_RANK] = {}; // template coordinate variable, or -1
     int coord_to[NC_MAX_RANK] = {};
 };
-void define_grid_like(const TimeVariable& tv, const char* like_path, int out, const char* out_path, OutputGrid& g);
-void copy_grid_coordinates(const TimeVariable& tv, const char* like_path, const OutputGrid& g, int out,
-                           const char* out_path);
+void define_grid_like(const TimeVariable& tv, const std::string& like_path, int out, const std::string& out_path,
+                      OutputGrid& g);
+void copy_grid_coordinates(const TimeVariable& tv, const std::string& like_path, const OutputGrid& g, int out,
+                           const std::string& out_path);

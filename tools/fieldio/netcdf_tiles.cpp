@@ -1,10 +1,8 @@
 #include "netcdf_tiles.hpp"
 
 #include <algorithm>
-#include <cstdlib>
+#include <cmath>
 #include <netcdf.h>
-
-#include "run_frame.hpp"
 
 namespace {
 
@@ -13,6 +11,41 @@ int64_t grid_lines(const TimeVariable& tv)
 {
     const int64_t c = grid_columns(tv);
     return c == 0 ? 0 : tv.points / c;
+}
+
+// Values from the file into their places: points offset … offset + width - 1 of
+// the tile at step t. The layout's runs of `lanes` points are contiguous.
+template <typename Stored>
+void place(const Stored* from, int32_t width, int32_t offset, int32_t t, const TileLayout& layout, const Unpacking& u,
+           float* values)
+{
+    // Plain floats with at most a fill value, the common case, in a loop the
+    // compiler turns into vectors: is_missing's test, made in single precision
+    // where that is the same (a fill no float equals can never match).
+    const bool plain_fill = sizeof(Stored) == sizeof(float) && u.missing_count == 0;
+    const float fill = u.has_fill && double(float(u.fill)) == u.fill ? float(u.fill) : std::nanf("");
+    int32_t i = 0;
+    while (i < width) {
+        const int32_t p = offset + i;
+        const int32_t run = std::min(width - i, layout.lanes - p % layout.lanes);
+        float* to = values + layout_cell(layout, t, p);
+        const Stored* in = from + i;
+        if constexpr (sizeof(Stored) == sizeof(float)) {
+            // -0 becomes +0, as the path through double precision gives.
+            if (plain_fill) {
+                for (int32_t k = 0; k < run; ++k) {
+                    const float v = in[k];
+                    const bool missing = (v != v) | (v == fill);
+                    to[k] = missing ? MISSING_VALUE : v + 0.0f;
+                }
+            } else {
+                for (int32_t k = 0; k < run; ++k) to[k] = is_missing(u, in[k]) ? MISSING_VALUE : in[k] + 0.0f;
+            }
+        } else {
+            for (int32_t k = 0; k < run; ++k) to[k] = unpack_value(u, in[k]);
+        }
+        i += run;
+    }
 }
 
 } // namespace
@@ -49,8 +82,44 @@ PointTile tile_at(const TimeVariable& tv, int32_t capacity, int64_t k)
     return t;
 }
 
-void read_tile(const TimeVariable& tv, const Unpacking& u, const char* path, size_t first_step, int32_t steps,
-               const PointTile& tile, float* values)
+std::vector<GridSlab> tile_slabs(const TimeVariable& tv, const PointTile& tile)
+{
+    std::vector<GridSlab> slabs;
+    const int grid_rank = tv.rank - 1;
+    // Grid dimensions 0 … grid_rank - 2 number the lines; the last one holds the columns.
+    const int line_dims = grid_rank >= 2 ? grid_rank - 1 : 0;
+    int64_t line = tile.first_line;
+    while (line < tile.first_line + tile.lines) {
+        GridSlab s;
+        int64_t group = tile.first_line + tile.lines - line;
+        int64_t rest = line;
+        for (int d = line_dims - 1; d >= 0; --d) {
+            const auto size = int64_t(tv.sizes[d + 1]);
+            s.start[d] = size_t(rest % size);
+            rest /= size;
+            s.count[d] = 1;
+        }
+        if (line_dims > 0) {
+            // One hyperslab holds the lines that share every outer index.
+            group = std::min<int64_t>(group, int64_t(tv.sizes[line_dims]) - int64_t(s.start[line_dims - 1]));
+            s.count[line_dims - 1] = size_t(group);
+        } else {
+            group = 1;
+        }
+        if (grid_rank >= 1) {
+            s.start[grid_rank - 1] = size_t(tile.first_column);
+            s.count[grid_rank - 1] = size_t(tile.columns);
+        }
+        s.offset = int32_t((line - tile.first_line) * tile.columns);
+        s.width = int32_t(group * tile.columns);
+        slabs.push_back(s);
+        line += group;
+    }
+    return slabs;
+}
+
+void read_tile(const TimeVariable& tv, const Unpacking& u, const std::string& path, size_t first_step, int32_t steps,
+               const PointTile& tile, const TileLayout& layout, TileReader& reader, float* values)
 {
     // A chunk of a file written step by step usually spans the whole grid; kept in
     // the chunk cache it would be read whole for every tile. Without a cache an
@@ -60,63 +129,32 @@ void read_tile(const TimeVariable& tv, const Unpacking& u, const char* path, siz
     // Plain floats need no packing undone: read as they are stored, they give the
     // same values as the general path through double precision.
     const bool plain = tv.type == NC_FLOAT && u.scale == 1 && u.offset == 0;
-    // One buffer serves every tile of the run: fresh pages for each would cost as
-    // much zeroing as the reading itself.
-    static double* stored = nullptr;
-    static size_t stored_count = 0;
     const size_t needed = size_t(block_steps) * size_t(tile.points);
-    if (needed > stored_count) {
-        std::free(stored);
-        stored = static_cast<double*>(std::malloc(sizeof(double) * needed));
-        if (!stored) fatal(path, "cannot reserve memory for reading a tile");
-        stored_count = needed;
-    }
-    auto* stored_float = reinterpret_cast<float*>(stored);
-    // Dimensions 1 … rank-2 number the lines; the last one holds the columns.
-    const int line_dims = tv.rank >= 3 ? tv.rank - 2 : 0;
+    if (plain && reader.stored_float.size() < needed) reader.stored_float.resize(needed);
+    if (!plain && reader.stored.size() < needed) reader.stored.resize(needed);
+    const std::vector<GridSlab> slabs = tile_slabs(tv, tile);
     for (int32_t t0 = 0; t0 < steps; t0 += block_steps) {
         const int32_t bs = std::min(block_steps, steps - t0);
-        int64_t line = tile.first_line;
-        while (line < tile.first_line + tile.lines) {
+        for (const GridSlab& slab : slabs) {
             size_t start[NC_MAX_RANK] = {}, count[NC_MAX_RANK] = {};
             start[0] = first_step + size_t(t0);
             count[0] = size_t(bs);
-            int64_t group = tile.first_line + tile.lines - line;
-            int64_t rest = line;
-            for (int d = line_dims; d >= 1; --d) {
-                start[d] = size_t(rest % int64_t(tv.sizes[d]));
-                rest /= int64_t(tv.sizes[d]);
-                count[d] = 1;
+            for (int d = 1; d < tv.rank; ++d) {
+                start[d] = slab.start[d - 1];
+                count[d] = slab.count[d - 1];
             }
-            if (line_dims > 0) {
-                // One hyperslab holds the lines that share every outer index.
-                group = std::min<int64_t>(group, int64_t(tv.sizes[line_dims]) - int64_t(start[line_dims]));
-                count[line_dims] = size_t(group);
-            } else {
-                group = 1;
-            }
-            if (tv.rank >= 2) {
-                start[tv.rank - 1] = size_t(tile.first_column);
-                count[tv.rank - 1] = size_t(tile.columns);
-            }
-            const int64_t width = group * tile.columns;
-            const int64_t offset = (line - tile.first_line) * tile.columns;
+            const size_t width = size_t(slab.width);
             if (plain) {
-                nc_check(nc_get_vara_float(tv.ncid, tv.varid, start, count, stored_float), path, "reading a tile");
-                for (int32_t s = 0; s < bs; ++s) {
-                    const float* from = stored_float + size_t(s) * size_t(width);
-                    float* to = values + size_t(t0 + s) * size_t(tile.points) + size_t(offset);
-                    for (int64_t i = 0; i < width; ++i) to[i] = is_missing(u, from[i]) ? MISSING_VALUE : from[i] + 0.0f; // -0 becomes +0 as there
-                }
+                float* stored = reader.stored_float.data();
+                nc_check(nc_get_vara_float(tv.ncid, tv.varid, start, count, stored), path, "reading a tile");
+                for (int32_t s = 0; s < bs; ++s)
+                    place(stored + size_t(s) * width, slab.width, slab.offset, t0 + s, layout, u, values);
             } else {
+                double* stored = reader.stored.data();
                 nc_check(nc_get_vara_double(tv.ncid, tv.varid, start, count, stored), path, "reading a tile");
-                for (int32_t s = 0; s < bs; ++s) {
-                    const double* from = stored + size_t(s) * size_t(width);
-                    float* to = values + size_t(t0 + s) * size_t(tile.points) + size_t(offset);
-                    for (int64_t i = 0; i < width; ++i) to[i] = unpack_value(u, from[i]);
-                }
+                for (int32_t s = 0; s < bs; ++s)
+                    place(stored + size_t(s) * width, slab.width, slab.offset, t0 + s, layout, u, values);
             }
-            line += group;
         }
     }
 }

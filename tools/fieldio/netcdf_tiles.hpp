@@ -1,9 +1,12 @@
 // Reading a time-first NetCDF variable a block of points at a time, so that a
-// grid of any size passes through a fixed amount of memory.
+// grid of any size passes through a fixed amount of memory, and the hyperslabs
+// by which a tile's results go back onto the grid.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "netcdf_common.hpp"
 #include "netcdf_input.hpp"
@@ -25,8 +28,39 @@ struct PointTile {
 int64_t tile_count(const TimeVariable& tv, int32_t capacity);
 PointTile tile_at(const TimeVariable& tv, int32_t capacity, int64_t k);
 
+// One hyperslab of the grid (the dimensions after time, start and count by grid
+// dimension) holding points offset … offset + width - 1 of a tile: lines that
+// share every outer index, or the piece of one line.
+struct GridSlab {
+    size_t start[NC_MAX_RANK] = {};
+    size_t count[NC_MAX_RANK] = {};
+    int32_t offset = 0;
+    int32_t width = 0;
+};
+std::vector<GridSlab> tile_slabs(const TimeVariable& tv, const PointTile& tile);
+
+// Where value (step t, tile point i) goes in memory: tiles of `lanes` points,
+// each `depth` steps deep, step after step (lagscan's FieldSeries layout). With
+// lanes = the tile's points it is plain step-major order.
+struct TileLayout {
+    int32_t lanes = 1;
+    int32_t depth = 1;
+};
+inline size_t layout_cell(const TileLayout& l, int32_t t, int32_t i)
+{
+    const size_t lanes = size_t(l.lanes);
+    return size_t(i) / lanes * (size_t(l.depth) * lanes) + size_t(t) * lanes + size_t(i) % lanes;
+}
+
+// The storage a tile passes through on its way from the file: one block of
+// steps as stored. It belongs to whoever reads, and is reused tile after tile.
+struct TileReader {
+    std::vector<double> stored;
+    std::vector<float> stored_float;
+};
+
 // Steps first_step … first_step + steps - 1 (0-based) of the tile's points into
-// values, step-major (values[t * points + i]), each unpacked as unpack_value does.
-// Reads at most about 8 MB of the file at a time.
-void read_tile(const TimeVariable& tv, const Unpacking& u, const char* path, size_t first_step, int32_t steps,
-               const PointTile& tile, float* values);
+// values in the given layout, each unpacked as unpack_value does. Reads at most
+// about 8 MB of the file at a time.
+void read_tile(const TimeVariable& tv, const Unpacking& u, const std::string& path, size_t first_step, int32_t steps,
+               const PointTile& tile, const TileLayout& layout, TileReader& reader, float* values);

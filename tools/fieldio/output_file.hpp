@@ -1,58 +1,78 @@
-// Writing a tool's output so that a failed run leaves every existing path as it
-// was: the bytes go to a new temporary file in the output's own directory, which
-// takes the output's name by rename only once everything is written. A run that
-// fails removes that temporary file and nothing else.
+// Writing a tool's outputs so that a failed or interrupted run leaves every
+// existing path as it was: each output goes to a new temporary file, in the
+// output's own directory, which takes the output's name by rename only when every
+// output of the run is complete. An OutputFile that is destroyed before its
+// commit (a RunError on the way, say) removes its temporary file and nothing else.
 //
 // Use:
-//     refuse_output_over_inputs(out_path, inputs, n);  // before anything is written
+//     refuse_output_over_inputs(out_path, inputs);   // before anything is written
 //     OutputFile out;
 //     begin_output_file(out, out_path);
-//     write_output_file(out, bytes, size);              // as often as needed
-//     commit_output_file(out);
-// and end a failed run with output_fatal(file, cause), which abandons every
-// output begun and not committed, then takes the fatal path. An OutputFile is
-// remembered by its address while pending, so it must stay where it is (a static
-// or a variable that outlives the commit) and never be copied.
+//     write_output_file(out, bytes, size);            // or a library writes out.temp
+//     commit_output_file(out);                        // or commit_output_files
 //
 // An output that already exists and is not a regular file (a character device
-// such as /dev/null, a FIFO, a terminal) is written in place, write-only, and is
-// never removed or replaced. A symbolic link to a regular file is followed: the
-// file it names is replaced and the link stays. A directory, or a name whose
-// directory does not exist, is refused with the system's own cause.
+// such as /dev/null, a FIFO, a terminal) is opened, write-only, when begun; its
+// temporary file then lies in $TMPDIR and is copied into it at the commit, and
+// it is never removed or replaced. A symbolic link to a regular file is followed:
+// the file it names is replaced and the link stays. A directory, a name that does
+// not fit the file system, or a name whose directory does not exist, is refused
+// with the system's own cause. Every failure throws RunError naming the output as
+// the user named it.
 #pragma once
 
 #include <cstddef>
-#include <limits.h>
+#include <string>
+#include <sys/types.h>
 
 struct OutputFile {
-    char path[PATH_MAX] = {};   // the output as the user named it, for messages
-    char target[PATH_MAX] = {}; // the file the output replaces (path, or what its link names)
-    char temp[PATH_MAX] = {};   // the temporary file beside target; empty when written in place
-    int fd = -1;                // open for writing while the output is pending
-    bool pending = false;       // begun, and neither committed nor abandoned
+    std::string path;   // as the user named it, for messages
+    std::string target; // the file replaced: path, or the regular file its link names
+    std::string temp;   // absolute path of the temporary file, empty when there is none
+    int fd = -1;        // the temporary file, open for writing while pending
+    int device_fd = -1; // a device or FIFO target, open for writing until the commit
+    bool device = false; // the target is a device or FIFO, filled from temp at the commit
+    bool pending = false;
+
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();
 };
 
-// Fatal, before anything is created, when out_path names the same file (device
-// and inode) as one of the count inputs. An absent output or input is no match.
-void refuse_output_over_inputs(const char* out_path, const char* const* inputs, int count);
+// The file an output path will be written as: the existing file it names (links
+// followed), or, while it does not exist, its directory and its base name.
+struct FileIdentity {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string name; // base name of an output that does not exist yet
+};
+FileIdentity output_identity(const std::string& path);
+bool same_file(const FileIdentity& a, const FileIdentity& b);
 
-// Opens the output for writing as described above. Fatal on failure, naming the
-// output and the system's cause. At most OUTPUT_FILES_MAX outputs may be pending.
-inline constexpr int OUTPUT_FILES_MAX = 4;
-void begin_output_file(OutputFile& out, const char* path);
+// Throws, before anything is created, when out_path names the same file (device
+// and inode) as one of the inputs. An absent output or input is no match.
+void refuse_output_over_inputs(const std::string& out_path, const std::string* inputs, int count);
 
-// Writes all n bytes; a failed write (a full disk, a file size limit) is fatal
-// through output_fatal.
+// Throws when two outputs of one run would land in the same file.
+void refuse_same_output(const std::string& first, const std::string& second);
+
+// Opens the output's temporary file as described above.
+void begin_output_file(OutputFile& out, const std::string& path);
+
+// Writes all n bytes to the temporary file.
 void write_output_file(OutputFile& out, const void* bytes, size_t n);
 
-// Closes the output and, for a temporary file, renames it over the target. Any
-// failure is fatal through output_fatal, so the target is either the complete
-// new output or what it was before.
-void commit_output_file(OutputFile& out);
+// Commits several outputs as one: each temporary file is flushed to the disk and
+// devices are filled first, and only when all of that succeeded do the temporary
+// files take their names. Nothing is renamed after a failure.
+void commit_output_files(OutputFile* const* outs, int count);
+inline void commit_output_file(OutputFile& out)
+{
+    OutputFile* one[] = {&out};
+    commit_output_files(one, 1);
+}
 
 // Closes the output and removes its temporary file, if it has one.
 void abandon_output_file(OutputFile& out);
-
-// The tools' fatal path while outputs are pending: abandons each of them, then
-// ends the run with one line naming the file and the cause (status 2).
-[[noreturn]] void output_fatal(const char* file, const char* cause);

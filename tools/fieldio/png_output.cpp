@@ -1,15 +1,15 @@
 #include "png_output.hpp"
 
 #include <cmath>
-#include <cstdlib>
 #include <png.h>
 #include <string>
+#include <vector>
 
 #include "map_picture.hpp"
 #include "netcdf_common.hpp"
 #include "output_file.hpp"
 #include "record_access.hpp"
-#include "run_frame.hpp"
+#include "run_error.hpp"
 
 namespace {
 
@@ -21,68 +21,76 @@ AxisKind axis_kind(Geography g)
 // With a template, row 0 goes on top when the row coordinate (latitude, say)
 // falls from first to last: the grid then runs north to south. The template's
 // coordinates also label the map's edges.
-bool row0_on_top_like(const PngOptions& opt, const RecordHeader& h, MapStyle& style)
+// The coordinates are read into storage the caller keeps while the style is used.
+bool row0_on_top_like(const PngOptions& opt, const RecordHeader& h, MapStyle& style,
+                      std::vector<double>& row_coordinates, std::vector<double>& column_coordinates)
 {
-    static double row_coordinates[MAX_POINTS], column_coordinates[MAX_POINTS];
-    static TimeVariable tv;
-    open_time_variable(opt.like_path, opt.like_var, tv);
-    if (tv.points != h.w4 || tv.columns != h.w2 || tv.rows != h.w3) {
-        const std::string cause = "the grid of \"" + std::string(opt.like_var) + "\" (" + dimension_list(tv) +
-                                  ") is not the record's " + std::to_string(h.w3) + " rows × " +
-                                  std::to_string(h.w2) + " columns";
-        fatal(opt.like_path, cause.c_str());
-    }
+    const TimeVariable tv = open_time_variable(opt.like_path, opt.like_var);
+    if (tv.points != h.w4 || tv.columns != h.w2 || tv.rows != h.w3)
+        fail(opt.like_path, "the grid of \"" + opt.like_var + "\" (" + dimension_list(tv) + ") is not the record's " +
+                                std::to_string(h.w3) + " rows × " + std::to_string(h.w2) + " columns");
+    row_coordinates.resize(size_t(h.w3));
+    column_coordinates.resize(size_t(h.w2));
     const bool top = tv.rank >= 3 && coordinate_decreases(tv.ncid, tv.dimids[tv.rank - 2], opt.like_path);
-    if (tv.rank >= 3 && read_coordinate(tv.ncid, tv.dimids[tv.rank - 2], opt.like_path, row_coordinates, size_t(h.w3))) {
-        style.row_coordinates = row_coordinates;
+    if (tv.rank >= 3 &&
+        read_coordinate(tv.ncid, tv.dimids[tv.rank - 2], opt.like_path, row_coordinates.data(), size_t(h.w3))) {
+        style.row_coordinates = row_coordinates.data();
         style.row_kind = axis_kind(coordinate_geography(tv.ncid, tv.dimids[tv.rank - 2]));
     }
-    if (tv.rank >= 2 && read_coordinate(tv.ncid, tv.dimids[tv.rank - 1], opt.like_path, column_coordinates, size_t(h.w2))) {
-        style.column_coordinates = column_coordinates;
+    if (tv.rank >= 2 &&
+        read_coordinate(tv.ncid, tv.dimids[tv.rank - 1], opt.like_path, column_coordinates.data(), size_t(h.w2))) {
+        style.column_coordinates = column_coordinates.data();
         style.column_kind = axis_kind(coordinate_geography(tv.ncid, tv.dimids[tv.rank - 1]));
     }
-    nc_close(tv.ncid);
     return top;
 }
 
 } // namespace
 
-void write_record_png(const char* record_path, const char* png_path, const PngOptions& opt)
+void write_record_png(const std::string& record_path, const std::string& png_path, const PngOptions& opt)
 {
-    const char* inputs[] = {record_path, opt.like_path};
+    const std::string inputs[] = {record_path, opt.like_path};
     refuse_output_over_inputs(png_path, inputs, 2);
-    static RecordInput in;
-    static float values[MAX_POINTS];
+    RecordInput in;
+    std::vector<float> values(MAX_POINTS);
     RecordHeader h;
     open_record_input(in, record_path);
-    read_pair_number(in, opt.record, h, values);
-    if (h.w2 <= 0 || h.w3 <= 0 || int64_t(h.w2) * h.w3 != h.w4) {
-        const std::string cause = "record pair " + std::to_string(opt.record) + " has W2 × W3 = " +
-                                  std::to_string(h.w2) + " × " + std::to_string(h.w3) + ", not its W4 = " +
-                                  std::to_string(h.w4) + " values, so it holds no grid to draw";
-        fatal(record_path, cause.c_str());
-    }
+    read_pair_number(in, opt.record, h, values.data());
+    if (h.w2 <= 0 || h.w3 <= 0 || int64_t(h.w2) * h.w3 != h.w4)
+        fail(record_path, "record pair " + std::to_string(opt.record) + " has W2 × W3 = " + std::to_string(h.w2) +
+                              " × " + std::to_string(h.w3) + ", not its W4 = " + std::to_string(h.w4) +
+                              " values, so it holds no grid to draw");
     MapStyle style = opt.style;
-    style.row0_on_top = opt.like_path ? row0_on_top_like(opt, h, style) : opt.flip;
-    write_map_png(png_path, values, h.w2, h.w3, style);
+    std::vector<double> row_coordinates, column_coordinates;
+    style.row0_on_top = !opt.like_path.empty()
+                            ? row0_on_top_like(opt, h, style, row_coordinates, column_coordinates)
+                            : opt.flip;
+    write_map_png(png_path, values.data(), h.w2, h.w3, style);
 }
 
-void write_map_png(const char* png_path, const float* values, int32_t columns, int32_t rows, const MapStyle& style)
+void write_map_png(const std::string& png_path, const float* values, int32_t columns, int32_t rows,
+                   const MapStyle& style)
 {
+    OutputFile out;
+    begin_output_file(out, png_path);
+    write_map_png(out, values, columns, rows, style);
+    commit_output_file(out);
+}
+
+void write_map_png(OutputFile& out, const float* values, int32_t columns, int32_t rows, const MapStyle& style)
+{
+    const std::string& png_path = out.path;
     if (columns < 1 || rows < 1 || columns > MAX_MAP_SIDE || rows > MAX_MAP_SIDE ||
         int64_t(columns) * rows > MAX_MAP_CELLS) {
-        const std::string cause = "a grid of " + std::to_string(rows) + " rows × " + std::to_string(columns) +
-                                  " columns cannot be drawn (1 … " + std::to_string(MAX_MAP_SIDE) + " each, at most " +
-                                  std::to_string(MAX_MAP_CELLS) + " cells)";
-        fatal(png_path, cause.c_str());
+        fail(png_path, "a grid of " + std::to_string(rows) + " rows × " + std::to_string(columns) +
+                           " columns cannot be drawn (1 … " + std::to_string(MAX_MAP_SIDE) + " each, at most " +
+                           std::to_string(MAX_MAP_CELLS) + " cells)");
     }
     if (style.fixed_range && !(style.lo < style.hi && std::isfinite(style.lo) && std::isfinite(style.hi)))
-        fatal(png_path, "the colour range LO:HI needs finite numbers with LO below HI");
+        fail(png_path, "the colour range LO:HI needs finite numbers with LO below HI");
     const MapLayout m = plan_map(columns, rows, style);
-    const size_t bytes = size_t(m.width) * size_t(m.height) * 3;
-    auto* rgb = static_cast<unsigned char*>(std::malloc(bytes));
-    if (!rgb) fatal(png_path, "cannot reserve memory for the picture");
-    draw_map(values, columns, rows, style, m, rgb);
+    std::vector<unsigned char> rgb(size_t(m.width) * size_t(m.height) * 3);
+    draw_map(values, columns, rows, style, m, rgb.data());
 
     // Encoded in memory and written by output_file: libpng's own file writer
     // removes the output path when it fails, whatever that path was.
@@ -92,15 +100,9 @@ void write_map_png(const char* png_path, const float* values, int32_t columns, i
     image.height = png_uint_32(m.height);
     image.format = PNG_FORMAT_RGB;
     png_alloc_size_t size = 0;
-    if (!png_image_write_get_memory_size(image, size, 0, rgb, 0, nullptr)) fatal(png_path, image.message);
-    void* encoded = std::malloc(size);
-    if (!encoded) fatal(png_path, "cannot reserve memory for the picture");
-    if (!png_image_write_to_memory(&image, encoded, &size, 0, rgb, 0, nullptr)) fatal(png_path, image.message);
-    std::free(rgb);
-
-    static OutputFile out;
-    begin_output_file(out, png_path);
-    write_output_file(out, encoded, size);
-    commit_output_file(out);
-    std::free(encoded);
+    if (!png_image_write_get_memory_size(image, size, 0, rgb.data(), 0, nullptr)) fail(png_path, image.message);
+    std::vector<unsigned char> encoded(size);
+    if (!png_image_write_to_memory(&image, encoded.data(), &size, 0, rgb.data(), 0, nullptr))
+        fail(png_path, image.message);
+    write_output_file(out, encoded.data(), size);
 }

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -10,94 +9,101 @@
 #include <unistd.h>
 
 #include "output_file.hpp"
-#include "run_frame.hpp"
+#include "run_error.hpp"
+#include "system_error.hpp"
 
 namespace {
 
-void attach(SeriesFile& f, int fd, const char* path, bool regular)
+void attach(SeriesFile& f, std::unique_ptr<unsigned char[]>& buffer, int fd, const std::string& path, bool regular)
 {
     f = SeriesFile{};
     f.fd = fd;
-    std::snprintf(f.name, sizeof f.name, "%s", path);
+    std::snprintf(f.name, sizeof f.name, "%s", path.c_str());
     f.regular = regular;
-    f.buf = static_cast<unsigned char*>(std::malloc(SERIES_BUFFER_BYTES));
-    if (!f.buf) fatal(path, "cannot reserve a file buffer");
+    if (!buffer) buffer = std::make_unique<unsigned char[]>(SERIES_BUFFER_BYTES);
+    f.buf = buffer.get();
 }
 
 // The bytes gathered in memory go to the output's path through output_file.
 void write_gathered(RecordOutput& out)
 {
-    if (::lseek(out.f.fd, 0, SEEK_SET) != 0) fatal_errno(out.path, errno);
-    static OutputFile file;
+    if (::lseek(out.f.fd, 0, SEEK_SET) != 0) fail_errno(out.path, errno);
+    OutputFile file;
     begin_output_file(file, out.path);
     for (;;) {
-        const ssize_t n = ::read(out.f.fd, out.f.buf, SERIES_BUFFER_BYTES);
+        const ssize_t n = ::read(out.f.fd, out.buffer.get(), SERIES_BUFFER_BYTES);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) output_fatal(out.path, std::strerror(errno));
+        if (n < 0) fail_errno(out.path, errno);
         if (n == 0) break;
-        write_output_file(file, out.f.buf, size_t(n));
+        write_output_file(file, out.buffer.get(), size_t(n));
     }
     commit_output_file(file);
-    ::close(out.f.fd);
+}
+
+void close_descriptor(SeriesFile& f)
+{
+    if (f.fd >= 0) ::close(f.fd);
+    f.fd = -1;
 }
 
 } // namespace
 
-void open_record_input(RecordInput& in, const char* path, bool first_pairs_only)
+RecordInput::~RecordInput() { close_record_input(*this); }
+
+RecordOutput::~RecordOutput() { close_descriptor(f); }
+
+void open_record_input(RecordInput& in, const std::string& path, bool first_pairs_only)
 {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fatal_errno(path, errno);
+    close_record_input(in);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail_errno(path, errno);
     struct stat st;
-    if (::fstat(fd, &st) != 0) fatal_errno(path, errno);
-    if (S_ISDIR(st.st_mode)) fatal_errno(path, EISDIR);
-    attach(in.f, fd, path, S_ISREG(st.st_mode) && !first_pairs_only);
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        fail_errno(path, err);
+    }
+    attach(in.f, in.buffer, fd, path, S_ISREG(st.st_mode) && !first_pairs_only);
     in.pairs_read = 0;
 }
 
 void close_record_input(RecordInput& in)
 {
-    if (in.f.mapped) {
-        ::munmap(in.f.buf, in.f.len);
-        in.f.buf = in.f.set_aside;
-        in.f.mapped = false;
-    }
-    std::free(in.f.buf);
+    if (in.f.mapped) ::munmap(in.f.buf, in.f.len);
+    in.f.mapped = false;
     in.f.buf = nullptr;
     in.f.set_aside = nullptr;
-    if (in.f.fd >= 0) ::close(in.f.fd);
-    in.f.fd = -1;
+    close_descriptor(in.f);
 }
 
-void open_record_output(RecordOutput& out, const char* path)
+void open_record_output(RecordOutput& out, const std::string& path)
 {
-    // The record writer reports its own failures with no way back to remove a
-    // half-written file, so it writes into memory, where it cannot fail for want
-    // of disk, and output_file takes the bytes to disk.
+    // The record writer may stop part way; it writes into memory, where it cannot
+    // fail for want of disk, and output_file takes the bytes to disk.
+    close_descriptor(out.f);
     const int fd = ::memfd_create("fieldio-records", MFD_CLOEXEC);
-    if (fd < 0) fatal_errno(path, errno);
-    attach(out.f, fd, path, false);
-    std::snprintf(out.path, sizeof out.path, "%s", path);
+    if (fd < 0) fail_errno(path, errno);
+    attach(out.f, out.buffer, fd, path, false);
+    out.path = path;
     out.work_file = false;
 }
 
-void open_work_record_output(RecordOutput& out, const char* path)
+void open_work_record_output(RecordOutput& out, const std::string& path)
 {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) fatal_errno(path, errno);
-    attach(out.f, fd, path, false);
-    std::snprintf(out.path, sizeof out.path, "%s", path);
+    close_descriptor(out.f);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) fail_errno(path, errno);
+    attach(out.f, out.buffer, fd, path, false);
+    out.path = path;
     out.work_file = true;
 }
 
 bool read_pair(RecordInput& in, RecordHeader& h, float* values)
 {
     if (!read_record_header(in.f, h)) return false;
-    if (h.w4 < 0 || h.w4 > MAX_POINTS) {
-        char cause[128];
-        std::snprintf(cause, sizeof cause, "record pair %d: W4 = %d is outside 0 … %d", in.pairs_read + 1, h.w4,
-                      MAX_POINTS);
-        fatal(in.f.name, cause);
-    }
+    if (h.w4 < 0 || h.w4 > MAX_POINTS)
+        fail(in.f.name, "record pair " + std::to_string(in.pairs_read + 1) + ": W4 = " + std::to_string(h.w4) +
+                            " is outside 0 … " + std::to_string(MAX_POINTS));
     read_record_values(in.f, h.w4, values);
     ++in.pairs_read;
     return true;
@@ -105,13 +111,10 @@ bool read_pair(RecordInput& in, RecordHeader& h, float* values)
 
 void read_pair_number(RecordInput& in, int32_t k, RecordHeader& h, float* values)
 {
-    while (in.pairs_read < k) {
-        if (!read_pair(in, h, values)) {
-            char cause[96];
-            std::snprintf(cause, sizeof cause, "has %d record pairs, so there is no pair %d", in.pairs_read, k);
-            fatal(in.f.name, cause);
-        }
-    }
+    while (in.pairs_read < k)
+        if (!read_pair(in, h, values))
+            fail(in.f.name, "has " + std::to_string(in.pairs_read) + " record pairs, so there is no pair " +
+                                std::to_string(k));
 }
 
 void write_pair(RecordOutput& out, const RecordHeader& h, const float* values)
@@ -125,11 +128,11 @@ void close_record_output(RecordOutput& out)
     if (out.f.fd < 0) return;
     if (out.f.output_started) flush_output(out.f);
     if (out.work_file) {
-        if (::close(out.f.fd) != 0) fatal_errno(out.path, errno);
+        const int fd = out.f.fd;
+        out.f.fd = -1;
+        if (::close(fd) != 0) fail_errno(out.path, errno);
     } else {
         write_gathered(out);
+        close_descriptor(out.f);
     }
-    out.f.fd = -1;
-    std::free(out.f.buf);
-    out.f.buf = nullptr;
 }

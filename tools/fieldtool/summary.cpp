@@ -4,9 +4,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "record_access.hpp"
-#include "run_frame.hpp"
+#include "run_error.hpp"
 
 namespace {
 
@@ -30,18 +31,17 @@ int shortest_text(float v, char* buf, int size)
     return int(r.ptr - buf);
 }
 
-void print_info(const char* path, FILE* out)
+void print_info(const std::string& path, FILE* out)
 {
-    static RecordInput in;
-    static float row[MAX_POINTS];
+    RecordInput in;
+    std::vector<float> row(MAX_POINTS);
     open_record_input(in, path);
-    // Room for every value the capacity allows; pages are touched only as filled.
-    float* numbers = reserve_matrix();
-    int64_t count = 0, values = 0, missing = 0, nans = 0, pos_inf = 0, neg_inf = 0;
+    std::vector<float> numbers;
+    int64_t values = 0, missing = 0, nans = 0, pos_inf = 0, neg_inf = 0;
     RecordHeader first{}, last{}, h;
     bool w4_varies = false;
-    while (read_pair(in, h, row)) {
-        if (in.pairs_read > MAX_STEPS) fatal(path, "more record pairs than the capacity of 2000");
+    while (read_pair(in, h, row.data())) {
+        if (in.pairs_read > MAX_STEPS) fail(path, "more record pairs than the capacity of 2000");
         if (in.pairs_read == 1) first = h;
         else if (h.w4 != last.w4) w4_varies = true;
         last = h;
@@ -51,10 +51,11 @@ void print_info(const char* path, FILE* out)
             if (v == MISSING_VALUE) ++missing;
             else if (std::isnan(v)) ++nans;
             else if (std::isinf(v)) ++(v > 0 ? pos_inf : neg_inf);
-            else numbers[count++] = v;
+            else numbers.push_back(v);
         }
     }
-    std::fprintf(out, "file: %s\nrecord pairs: %d\n", path, in.pairs_read);
+    const int64_t count = int64_t(numbers.size());
+    std::fprintf(out, "file: %s\nrecord pairs: %d\n", path.c_str(), in.pairs_read);
     if (in.pairs_read > 0) {
         print_header(out, "first header:", first);
         print_header(out, "last header: ", last);
@@ -62,11 +63,11 @@ void print_info(const char* path, FILE* out)
     }
     std::fprintf(out, "values: %lld\n", static_cast<long long>(values));
     if (count > 0) {
-        const auto [lo, hi] = std::minmax_element(numbers, numbers + count);
+        const auto [lo, hi] = std::minmax_element(numbers.begin(), numbers.end());
         const float minimum = *lo, maximum = *hi;
         // The median of an even count is the mean of the two middle values.
-        std::nth_element(numbers, numbers + count / 2, numbers + count);
-        const float upper = numbers[count / 2];
+        std::nth_element(numbers.begin(), numbers.begin() + count / 2, numbers.end());
+        const float upper = numbers[size_t(count / 2)];
         std::fputs("minimum: ", out);
         print_value(out, minimum);
         std::fputs("\nmedian: ", out);
@@ -74,7 +75,7 @@ void print_info(const char* path, FILE* out)
             print_value(out, upper);
         } else {
             // Exact in double; usually a float too, and then shown as one.
-            const double median = (double(*std::max_element(numbers, numbers + count / 2)) + upper) / 2;
+            const double median = (double(*std::max_element(numbers.begin(), numbers.begin() + count / 2)) + upper) / 2;
             if (double(float(median)) == median) {
                 print_value(out, float(median));
             } else {
@@ -91,16 +92,15 @@ void print_info(const char* path, FILE* out)
     }
     std::fprintf(out, "MISSING_VALUE: %lld\nNaN: %lld\n+inf: %lld\n-inf: %lld\n", static_cast<long long>(missing),
                  static_cast<long long>(nans), static_cast<long long>(pos_inf), static_cast<long long>(neg_inf));
-    std::free(numbers);
 }
 
-void print_dump(const char* path, bool csv, FILE* out)
+void print_dump(const std::string& path, bool csv, FILE* out)
 {
-    static RecordInput in;
-    static float row[MAX_POINTS];
+    RecordInput in;
+    std::vector<float> row(MAX_POINTS);
     open_record_input(in, path);
     RecordHeader h;
-    while (read_pair(in, h, row)) {
+    while (read_pair(in, h, row.data())) {
         if (csv) {
             std::fprintf(out, "%d,%d,%d,%d", h.w1, h.w2, h.w3, h.w4);
             for (int32_t p = 0; p < h.w4; ++p) {

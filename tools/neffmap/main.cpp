@@ -1,29 +1,32 @@
 // neffmap: one command from a NetCDF field and an index series to a NetCDF map
-// of the effective sample size, driving lagscan, sigcut and nstar tile by tile.
+// of the effective sample size and the significance of the correlation, computed
+// tile by tile with lagscan's, sigcut's and nstar's own functions.
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
-#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "interrupts.hpp"
 #include "neffmap_run.hpp"
-#include "run_frame.hpp"
-#include "supervised_run.hpp"
+#include "run_error.hpp"
+#include "value_ranges.hpp"
 
 namespace {
 
 const char* const DESCRIPTION = R"(Tests, at every point of FIELD's variable VAR, the correlation r with the
 series SERIES against Student's t with an effective sample size, and writes OUT.nc
-on VAR's grid: r, neff (nstar's value, from lagscan, sigcut and nstar run on
-tiles of at most 10000 points), neff_lag1 (N(1 - a1 b1)/(1 + a1 b1) from the
-lag-1 autocorrelations lagscan wrote), dof (min(neff, N) - 2 of the chosen
-method: the test never credits more samples than steps), p (two-sided), and the
-masks sig_local (p < alpha) and sig_fdr (Benjamini-Hochberg at q).
+on VAR's grid: r, neff (nstar's value, computed as lagscan, sigcut and nstar
+compute it, on tiles of at most 10000 points), neff_lag1 (N(1 - a1 b1)/(1 + a1 b1)
+from the lag-1 autocorrelations), dof (min(neff, N) - 2 of the chosen method: the
+test never credits more samples than steps), p (two-sided), and the masks
+sig_local (p < alpha) and sig_fdr (Benjamini-Hochberg at q).
 
 VAR has time as its first dimension; the dimensions after it are the grid.
 SERIES is FILE.csv[:COLUMN] (a header name or a 1-based index), FILE.nc:VAR (a
@@ -32,46 +35,12 @@ fill value or NaN at any selected step is missing in the output.
 
 --neff min (the default) tests with the smaller of the chain's and the lag-1
 value, which keeps the false-positive rate near alpha from 20 steps up; with
-fewer than about 50 steps the chain's critical-lag search rarely finds a lag.)";
+fewer than about 50 steps the chain's critical-lag search rarely finds a lag.
 
-[[noreturn]] void usage_error(const std::string& what)
-{
-    std::fprintf(stderr, "neffmap: %s (see neffmap --help)\n", what.c_str());
-    std::exit(FATAL_EXIT_STATUS);
-}
+Every output is written under a temporary name and takes its own only when all
+of them are complete: a run that fails or is interrupted leaves the old files.)";
 
-StepRange parse_steps(const std::string& option, const std::string& text)
-{
-    const size_t colon = text.find(':');
-    StepRange r;
-    auto number = [&](const std::string& s, int64_t fallback) -> int64_t {
-        if (s.empty()) return fallback;
-        char* end = nullptr;
-        const long long v = std::strtoll(s.c_str(), &end, 10);
-        if (*end != '\0' || v < 1) usage_error(option + ": takes A:B, 1-based steps, not \"" + text + "\"");
-        return v;
-    };
-    if (colon == std::string::npos) usage_error(option + ": takes A:B, 1-based steps, not \"" + text + "\"");
-    r.first = number(text.substr(0, colon), 1);
-    r.last = number(text.substr(colon + 1), 0);
-    if (r.last != 0 && r.last < r.first) usage_error(option + ": " + text + " ends before it starts");
-    return r;
-}
-
-void parse_range(const std::string& text, RunOptions& opt)
-{
-    const size_t colon = text.find(':', 1);
-    char* end1 = nullptr;
-    char* end2 = nullptr;
-    const std::string lo = colon == std::string::npos ? text : text.substr(0, colon);
-    const std::string hi = colon == std::string::npos ? "" : text.substr(colon + 1);
-    opt.range_lo = std::strtod(lo.c_str(), &end1);
-    opt.range_hi = std::strtod(hi.c_str(), &end2);
-    if (colon == std::string::npos || lo.empty() || hi.empty() || *end1 != '\0' || *end2 != '\0' ||
-        !(opt.range_lo < opt.range_hi) || !std::isfinite(opt.range_lo) || !std::isfinite(opt.range_hi))
-        usage_error("--range: needs LO:HI, two numbers with LO below HI, not \"" + text + "\"");
-    opt.fixed_range = true;
-}
+constexpr int FATAL_STATUS = 2;
 
 std::string history_line(int argc, char** argv)
 {
@@ -83,27 +52,11 @@ std::string history_line(int argc, char** argv)
     return line;
 }
 
-RunPlaces choose_places(const RunOptions& opt)
+// The command line into options; throws CLI::ParseError for what CLI11 finds
+// and RunError, naming the option, for the ranges. Returns false when the help
+// was asked for (and printed).
+bool read_command_line(int argc, char** argv, RunOptions& opt)
 {
-    RunPlaces p;
-    if (!opt.work.empty()) {
-        if (::mkdir(opt.work.c_str(), 0777) != 0 && errno != EEXIST) fatal_errno(opt.work.c_str(), errno);
-        p.work_dir = opt.work;
-        p.keep_work = true;
-    } else {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/neffmap-XXXXXX";
-        if (!::mkdtemp(pattern.data())) fatal_errno(pattern.c_str(), errno);
-        p.work_dir = pattern;
-    }
-    return p;
-}
-
-} // namespace
-
-int main(int argc, char** argv)
-{
-    RunOptions opt;
     const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
     opt.jobs = cpus > 0 ? int(cpus) : 1;
     std::string field_steps, series_steps, method = "min", png_var = "r", range;
@@ -114,12 +67,12 @@ int main(int argc, char** argv)
     app.add_option("SERIES", opt.series, "FILE.csv[:COLUMN], FILE.nc:VAR or a record file")->required();
     app.add_option("OUT", opt.out, "NetCDF file to write")->required();
     app.add_option("--png", opt.png, "also draw the map as a PNG picture");
-    app.add_option("--jobs", opt.jobs, "tiles in flight at once (default: online CPUs)")->check(CLI::Range(1, 64));
+    app.add_option("--jobs", opt.jobs, "tiles computed at once (default: online CPUs)")->check(CLI::Range(1, 64));
     app.add_option("--field-steps", field_steps, "time steps A:B of the field, 1-based, inclusive");
     app.add_option("--series-steps", series_steps, "time steps A:B of the series, 1-based, inclusive");
-    app.add_option("--work", opt.work, "keep the intermediate record files in this directory");
-    app.add_option("--programs", opt.programs, "directory of lagscan, sigcut and nstar (default: beside neffmap, "
-                                               "its build tree, then PATH)");
+    app.add_option("--work", opt.work,
+                   "also write every tile's record files here, as the three programs would (a new or empty "
+                   "directory, or one an earlier --work run made)");
     app.add_flag("--quiet", opt.quiet, "no progress line and no summary");
     app.add_option("--alpha", opt.alpha, "level of the local test, p < alpha (default 0.05)")
         ->check(CLI::Range(0.0, 1.0));
@@ -133,21 +86,55 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        usage_error(e.what());
+        app.exit(e);
+        return false;
     }
-    if (!field_steps.empty()) opt.field_steps = parse_steps("--field-steps", field_steps);
-    if (!series_steps.empty()) opt.series_steps = parse_steps("--series-steps", series_steps);
-    if (!(opt.alpha > 0 && opt.alpha < 1)) usage_error("--alpha: must lie strictly between 0 and 1");
-    if (!(opt.q > 0 && opt.q < 1)) usage_error("--fdr: must lie strictly between 0 and 1");
+    if (!field_steps.empty()) opt.field_steps = parse_step_range("--field-steps", field_steps);
+    if (!series_steps.empty()) opt.series_steps = parse_step_range("--series-steps", series_steps);
+    if (!(opt.alpha > 0 && opt.alpha < 1)) fail("--alpha", "must lie strictly between 0 and 1");
+    if (!(opt.q > 0 && opt.q < 1)) fail("--fdr", "must lie strictly between 0 and 1");
     parse_neff_method(method.c_str(), opt.method);
     opt.png_var = png_var == "neff" ? PictureVariable::neff : png_var == "p" ? PictureVariable::p : PictureVariable::r;
-    if (!range.empty()) parse_range(range, opt);
+    if (!range.empty()) {
+        opt.range = parse_value_range("--range", range);
+        opt.fixed_range = true;
+    }
     opt.command_line = history_line(argc, argv);
+    return true;
+}
 
-    const RunPlaces places = choose_places(opt);
-    const pid_t worker = start_worker();
-    if (worker == 0) return run_neffmap(opt, places);
-    return supervise(worker, places);
+[[noreturn]] void end_fatally()
+{
+    // Everything of the run is cleaned up by now. The exit handlers are skipped:
+    // after a write it refused, libhdf5's own clean-up at exit crashes on the
+    // file it could not close.
+    std::fflush(stdout);
+    std::_Exit(FATAL_STATUS);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // A write past a file size limit, or into a pipe nobody reads, then fails and
+    // is reported, instead of the process ending on a signal without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        RunOptions opt;
+        if (read_command_line(argc, argv, opt)) run_neffmap(opt);
+        if (std::fflush(stdout) != 0) fail("standard output", std::strerror(errno));
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "neffmap: %s (see neffmap --help)\n", e.what());
+    } catch (const RunError& e) {
+        std::fprintf(stderr, "neffmap: %s: %s\n", e.file.c_str(), e.cause.c_str());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "neffmap: memory: not enough memory for this grid\n");
+    } catch (const Interrupted& i) {
+        std::fprintf(stderr, "neffmap: interrupted (%s); every output is as it was\n", strsignal(i.signal));
+        std::fflush(stdout);
+        end_on_signal(i.signal);
+    }
+    end_fatally();
 }

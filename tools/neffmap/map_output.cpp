@@ -2,38 +2,40 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <netcdf.h>
-#include <netcdf_mem.h>
 
-#include "netcdf_output.hpp"
-#include "output_file.hpp"
-#include "png_output.hpp"
-#include "run_frame.hpp"
+#include "series_file.hpp"
 
 namespace {
 
-void text_attribute(int nc, int var, const char* name, const std::string& value, const char* path)
+void text_attribute(int nc, int var, const char* name, const std::string& value, const std::string& path)
 {
     nc_check(nc_put_att_text(nc, var, name, value.size(), value.c_str()), path, name);
 }
 
-void number_attribute(int nc, int var, const char* name, double value, const char* path)
+void number_attribute(int nc, int var, const char* name, double value, const std::string& path)
 {
     nc_check(nc_put_att_double(nc, var, name, NC_DOUBLE, 1, &value), path, name);
 }
 
-void count_attribute(int nc, const char* name, int64_t value, const char* path)
+void count_attribute(int nc, const char* name, int64_t value, const std::string& path)
 {
     const long long v = value;
     nc_check(nc_put_att_longlong(nc, NC_GLOBAL, name, NC_INT64, 1, &v), path, name);
 }
 
-int define_float(int nc, const OutputGrid& g, const char* name, const char* long_name, const char* path)
+// Laid out in the file as on the grid, so that each tile's hyperslab is written
+// straight to its place.
+void contiguous(int nc, int var, const std::string& path)
+{
+    nc_check(nc_def_var_chunking(nc, var, NC_CONTIGUOUS, nullptr), path, "laying out a variable");
+}
+
+int define_float(int nc, const OutputGrid& g, const char* name, const char* long_name, const std::string& path)
 {
     int var;
     nc_check(nc_def_var(nc, name, NC_FLOAT, g.rank, g.dimids, &var), path, name);
+    contiguous(nc, var, path);
     const float fill = NC_FILL_FLOAT;
     nc_check(nc_put_att_float(nc, var, "_FillValue", NC_FLOAT, 1, &fill), path, "_FillValue");
     text_attribute(nc, var, "long_name", long_name, path);
@@ -41,10 +43,11 @@ int define_float(int nc, const OutputGrid& g, const char* name, const char* long
     return var;
 }
 
-int define_mask(int nc, const OutputGrid& g, const char* name, const std::string& long_name, const char* path)
+int define_mask(int nc, const OutputGrid& g, const char* name, const std::string& long_name, const std::string& path)
 {
     int var;
     nc_check(nc_def_var(nc, name, NC_BYTE, g.rank, g.dimids, &var), path, name);
+    contiguous(nc, var, path);
     const signed char fill = MASK_FILL, flags[2] = {0, 1};
     nc_check(nc_put_att_schar(nc, var, "_FillValue", NC_BYTE, 1, &fill), path, "_FillValue");
     text_attribute(nc, var, "long_name", long_name, path);
@@ -54,19 +57,6 @@ int define_mask(int nc, const OutputGrid& g, const char* name, const std::string
     return var;
 }
 
-// NaN (not tested, no value) and the chain's missing marker become the fill.
-void put_floats(int nc, int var, const double* d, const float* f, int64_t n, const char* path)
-{
-    auto* v = static_cast<float*>(std::malloc(sizeof(float) * size_t(n)));
-    if (!v) fatal(path, "cannot reserve memory for the output");
-    for (int64_t i = 0; i < n; ++i) {
-        const float x = d ? float(d[i]) : f[i];
-        v[i] = (d && std::isnan(d[i])) || x == MISSING_VALUE ? NC_FILL_FLOAT : x;
-    }
-    nc_check(nc_put_var_float(nc, var, v), path, "writing the values");
-    std::free(v);
-}
-
 std::string fixed(double v, int digits)
 {
     char text[64];
@@ -74,41 +64,53 @@ std::string fixed(double v, int digits)
     return text;
 }
 
-AxisKind axis_kind(Geography g)
+// A tile's column onto the grid, slab by slab.
+template <typename T, typename Put>
+void put_tile(const MapOutput& map, const std::vector<GridSlab>& slabs, int var, const T* values, Put put,
+              const char* doing)
 {
-    return g == Geography::latitude ? AxisKind::latitude : g == Geography::longitude ? AxisKind::longitude
-                                                                                       : AxisKind::plain;
+    for (const GridSlab& s : slabs)
+        nc_write_check(put(map.nc.ncid, var, s.start, s.count, values + s.offset), map.file.path, doing);
+}
+
+// NaN (not tested, no value) and the chain's missing marker become the fill.
+const float* as_floats(MapOutput& map, const double* d, const float* f, int32_t n)
+{
+    map.floats.resize(size_t(n));
+    for (int32_t i = 0; i < n; ++i) {
+        const float x = d ? float(d[i]) : f[i];
+        map.floats[size_t(i)] = (d && std::isnan(d[i])) || x == MISSING_VALUE ? NC_FILL_FLOAT : x;
+    }
+    return map.floats.data();
 }
 
 } // namespace
 
-void write_map_netcdf(const char* path, const FieldSource& field, const PointResults& res, const SignificanceMap& sig,
-                      const TestSettings& test, const MapDescription& d)
+void define_map(MapOutput& map, const FieldSource& field, const TestSettings& test, const MapDescription& d)
 {
-    // Built in memory and written by output_file only when complete: a failed run
-    // leaves no partial map and an older one as it was.
-    int out;
-    nc_check(nc_create_mem(path, NC_NETCDF4, 1 << 20, &out), path, "cannot create");
-    OutputGrid g;
-    define_grid_like(field.tv, field.path, out, path, g);
+    const std::string& path = map.file.path;
+    create_netcdf(map.nc, map.file);
+    const int out = map.nc.ncid;
+    define_grid_like(field.tv, field.path, out, path, map.grid);
+    const OutputGrid& g = map.grid;
 
     const std::string method = neff_method_name(test.method);
-    const int r = define_float(out, g, "r", "Pearson correlation with the series", path);
-    const int neff = define_float(out, g, "neff", "effective sample size of the correlation with the series", path);
-    text_attribute(out, neff, "comment", "nstar's value from the autocorrelations up to the critical lags", path);
-    const int lag1 = define_float(out, g, "neff_lag1", "lag-1 effective sample size N(1 - a1 b1)/(1 + a1 b1)", path);
-    const int dof = define_float(out, g, "dof", "degrees of freedom of the test, min(neff, N) - 2", path);
-    text_attribute(out, dof, "neff_method", method, path);
-    int p;
-    nc_check(nc_def_var(out, "p", NC_DOUBLE, g.rank, g.dimids, &p), path, "p");
+    map.r = define_float(out, g, "r", "Pearson correlation with the series", path);
+    map.neff = define_float(out, g, "neff", "effective sample size of the correlation with the series", path);
+    text_attribute(out, map.neff, "comment", "nstar's value from the autocorrelations up to the critical lags", path);
+    map.lag1 = define_float(out, g, "neff_lag1", "lag-1 effective sample size N(1 - a1 b1)/(1 + a1 b1)", path);
+    map.dof = define_float(out, g, "dof", "degrees of freedom of the test, min(neff, N) - 2", path);
+    text_attribute(out, map.dof, "neff_method", method, path);
+    nc_check(nc_def_var(out, "p", NC_DOUBLE, g.rank, g.dimids, &map.p), path, "p");
+    contiguous(out, map.p, path);
     const double pfill = NC_FILL_DOUBLE;
-    nc_check(nc_put_att_double(out, p, "_FillValue", NC_DOUBLE, 1, &pfill), path, "_FillValue");
-    text_attribute(out, p, "long_name", "two-sided p-value of r under Student's t with dof degrees of freedom", path);
-    text_attribute(out, p, "units", "1", path);
-    const int local = define_mask(out, g, "sig_local", "p < alpha (" + fixed(test.alpha, 3) + ")", path);
-    const int fdr = define_mask(out, g, "sig_fdr",
-                                "significant after Benjamini-Hochberg at q = " + fixed(test.q, 3) + " (p <= p_FDR)",
-                                path);
+    nc_check(nc_put_att_double(out, map.p, "_FillValue", NC_DOUBLE, 1, &pfill), path, "_FillValue");
+    text_attribute(out, map.p, "long_name", "two-sided p-value of r under Student's t with dof degrees of freedom",
+                   path);
+    text_attribute(out, map.p, "units", "1", path);
+    map.local = define_mask(out, g, "sig_local", "p < alpha (" + fixed(test.alpha, 3) + ")", path);
+    map.fdr = define_mask(out, g, "sig_fdr",
+                          "significant after Benjamini-Hochberg at q = " + fixed(test.q, 3) + " (p <= p_FDR)", path);
 
     text_attribute(out, NC_GLOBAL, "Conventions", "CF-1.8", path);
     text_attribute(out, NC_GLOBAL, "history", d.history, path);
@@ -120,84 +122,86 @@ void write_map_netcdf(const char* path, const FieldSource& field, const PointRes
     text_attribute(out, NC_GLOBAL, "neff_method", method, path);
     number_attribute(out, NC_GLOBAL, "alpha", test.alpha, path);
     number_attribute(out, NC_GLOBAL, "q", test.q, path);
-    number_attribute(out, NC_GLOBAL, "p_FDR", sig.p_fdr, path);
-    count_attribute(out, "points_tested", sig.tested, path);
-    count_attribute(out, "points_significant_local", sig.local, path);
-    count_attribute(out, "points_significant_fdr", sig.fdr, path);
-    count_attribute(out, "points_dof_capped", sig.capped, path);
-    nc_check(nc_enddef(out), path, "ending definitions");
-
+    nc_write_check(nc_enddef(out), path, "ending definitions");
     copy_grid_coordinates(field.tv, field.path, g, out, path);
-    put_floats(out, r, res.r, nullptr, res.points, path);
-    put_floats(out, neff, nullptr, res.neff, res.points, path);
-    put_floats(out, lag1, sig.neff_lag1, nullptr, res.points, path);
-    put_floats(out, dof, sig.dof, nullptr, res.points, path);
-    auto* pv = static_cast<double*>(std::malloc(sizeof(double) * size_t(res.points)));
-    if (!pv) fatal(path, "cannot reserve memory for the output");
-    for (int64_t i = 0; i < res.points; ++i) pv[i] = std::isnan(sig.p[i]) ? pfill : sig.p[i];
-    nc_check(nc_put_var_double(out, p, pv), path, "writing p");
-    std::free(pv);
-    nc_check(nc_put_var_schar(out, local, sig.sig_local), path, "writing sig_local");
-    nc_check(nc_put_var_schar(out, fdr, sig.sig_fdr), path, "writing sig_fdr");
-    NC_memio image{};
-    nc_check(nc_close_memio(out, &image), path, "closing");
-    static OutputFile file;
-    begin_output_file(file, path);
-    write_output_file(file, image.memory, image.size);
-    commit_output_file(file);
-    std::free(image.memory);
 }
 
-bool grid_is_drawable(const FieldSource& field)
+void write_map_tile(MapOutput& map, const FieldSource& field, const PointTile& tile, const TileColumns& c)
 {
-    const TimeVariable& tv = field.tv;
-    return tv.rank <= 3 && tv.columns <= MAX_MAP_SIDE && tv.rows <= MAX_MAP_SIDE &&
-           int64_t(tv.columns) * tv.rows <= MAX_MAP_CELLS;
+    const std::vector<GridSlab> slabs = tile_slabs(field.tv, tile);
+    const int32_t n = tile.points;
+    put_tile(map, slabs, map.r, as_floats(map, c.r.data(), nullptr, n), nc_put_vara_float, "writing r");
+    put_tile(map, slabs, map.neff, as_floats(map, nullptr, c.neff.data(), n), nc_put_vara_float, "writing neff");
+    put_tile(map, slabs, map.lag1, as_floats(map, c.neff_lag1.data(), nullptr, n), nc_put_vara_float,
+             "writing neff_lag1");
+    put_tile(map, slabs, map.dof, as_floats(map, c.dof.data(), nullptr, n), nc_put_vara_float, "writing dof");
+    map.doubles.resize(size_t(n));
+    for (int32_t i = 0; i < n; ++i) map.doubles[size_t(i)] = std::isnan(c.p[size_t(i)]) ? NC_FILL_DOUBLE : c.p[size_t(i)];
+    put_tile(map, slabs, map.p, map.doubles.data(), nc_put_vara_double, "writing p");
+    put_tile(map, slabs, map.local, c.sig_local.data(), nc_put_vara_schar, "writing sig_local");
 }
 
-void draw_result_png(const char* path, const FieldSource& field, const PointResults& res, const SignificanceMap& sig,
-                     const RunOptions& opt, int32_t steps)
+void write_fdr_mask(MapOutput& map, const FieldSource& field, const MapTest& test)
 {
-    const TimeVariable& tv = field.tv;
-    const size_t n = size_t(res.points);
-    auto* values = static_cast<float*>(std::malloc(sizeof(float) * n));
-    auto* dots = static_cast<unsigned char*>(std::malloc(n));
-    auto* rows = static_cast<double*>(std::malloc(sizeof(double) * size_t(tv.rows)));
-    auto* columns = static_cast<double*>(std::malloc(sizeof(double) * size_t(tv.columns)));
-    if (!values || !dots || !rows || !columns) fatal(path, "cannot reserve memory for the picture");
-    const char* name = opt.png_var == PictureVariable::r ? "r" : opt.png_var == PictureVariable::neff ? "neff" : "p";
-    for (size_t i = 0; i < n; ++i) {
-        values[i] = opt.png_var == PictureVariable::r      ? float(res.r[i])
-                    : opt.png_var == PictureVariable::neff ? res.neff[i]
-                                                           : float(sig.p[i]);
-        dots[i] = sig.sig_fdr[i] == 1;
+    const int64_t tiles = tile_count(field.tv, MAX_POINTS);
+    for (int64_t k = 0; k < tiles; ++k) {
+        const PointTile tile = tile_at(field.tv, MAX_POINTS, k);
+        const std::vector<GridSlab> slabs = tile_slabs(field.tv, tile);
+        map.doubles.resize(size_t(tile.points));
+        map.bytes.resize(size_t(tile.points));
+        for (const GridSlab& s : slabs)
+            nc_check(nc_get_vara_double(map.nc.ncid, map.p, s.start, s.count, map.doubles.data() + s.offset),
+                     map.file.path, "reading p back");
+        for (double& p : map.doubles)
+            if (p == NC_FILL_DOUBLE) p = std::nan("");
+        fdr_mask(test, map.doubles.data(), tile.points, map.bytes.data());
+        put_tile(map, slabs, map.fdr, map.bytes.data(), nc_put_vara_schar, "writing sig_fdr");
     }
-    MapStyle style;
-    style.scale = opt.png_var == PictureVariable::r ? ColourScale::diverging : ColourScale::sequential;
-    style.fixed_range = opt.fixed_range;
-    style.lo = opt.range_lo;
-    style.hi = opt.range_hi;
-    style.stipple = dots;
-    if (tv.rank == 3) {
-        style.row0_on_top = coordinate_decreases(tv.ncid, tv.dimids[1], field.path);
-        if (read_coordinate(tv.ncid, tv.dimids[1], field.path, rows, size_t(tv.rows))) {
-            style.row_coordinates = rows;
-            style.row_kind = axis_kind(coordinate_geography(tv.ncid, tv.dimids[1]));
+}
+
+std::vector<float> read_map_floats(MapOutput& map, const FieldSource& field, int var)
+{
+    double fill = 0;
+    nc_check(nc_get_att_double(map.nc.ncid, var, "_FillValue", &fill), map.file.path, "reading the map back");
+    std::vector<float> all(size_t(field.tv.points));
+    const int64_t tiles = tile_count(field.tv, MAX_POINTS);
+    for (int64_t k = 0; k < tiles; ++k) {
+        const PointTile tile = tile_at(field.tv, MAX_POINTS, k);
+        map.doubles.resize(size_t(tile.points));
+        for (const GridSlab& s : tile_slabs(field.tv, tile))
+            nc_check(nc_get_vara_double(map.nc.ncid, var, s.start, s.count, map.doubles.data() + s.offset),
+                     map.file.path, "reading the map back");
+        for (int32_t i = 0; i < tile.points; ++i) {
+            const double v = map.doubles[size_t(i)];
+            all[size_t(tile.first_point + i)] = v == fill ? std::nanf("") : float(v);
         }
     }
-    if (tv.rank >= 2 && read_coordinate(tv.ncid, tv.dimids[tv.rank - 1], field.path, columns, size_t(tv.columns))) {
-        style.column_coordinates = columns;
-        style.column_kind = axis_kind(coordinate_geography(tv.ncid, tv.dimids[tv.rank - 1]));
+    return all;
+}
+
+std::vector<unsigned char> read_map_mask(MapOutput& map, const FieldSource& field, int var)
+{
+    std::vector<unsigned char> all(size_t(field.tv.points));
+    const int64_t tiles = tile_count(field.tv, MAX_POINTS);
+    for (int64_t k = 0; k < tiles; ++k) {
+        const PointTile tile = tile_at(field.tv, MAX_POINTS, k);
+        map.bytes.resize(size_t(tile.points));
+        for (const GridSlab& s : tile_slabs(field.tv, tile))
+            nc_check(nc_get_vara_schar(map.nc.ncid, var, s.start, s.count, map.bytes.data() + s.offset),
+                     map.file.path, "reading the map back");
+        for (int32_t i = 0; i < tile.points; ++i) all[size_t(tile.first_point + i)] = map.bytes[size_t(i)] == 1;
     }
-    // The series by its file name alone: a long path would widen the picture.
-    const std::string series = opt.series.substr(opt.series.rfind('/') + 1);
-    const std::string title = std::string(name) + " with " + series + ", N = " + std::to_string(steps) +
-                              ", alpha = " + fixed(opt.alpha, 3) + ", q = " + fixed(opt.q, 3) + ": " +
-                              std::to_string(sig.fdr) + " points significant after FDR (dotted)";
-    style.title = title.c_str();
-    write_map_png(path, values, tv.columns, tv.rows, style);
-    std::free(values);
-    std::free(dots);
-    std::free(rows);
-    std::free(columns);
+    return all;
+}
+
+void close_map(MapOutput& map, const MapTest& test)
+{
+    const std::string& path = map.file.path;
+    const int out = map.nc.ncid;
+    number_attribute(out, NC_GLOBAL, "p_FDR", test.p_fdr, path);
+    count_attribute(out, "points_tested", test.counts.tested, path);
+    count_attribute(out, "points_significant_local", test.counts.local, path);
+    count_attribute(out, "points_significant_fdr", test.fdr, path);
+    count_attribute(out, "points_dof_capped", test.counts.capped, path);
+    close_netcdf(map.nc, map.file);
 }

@@ -1,12 +1,17 @@
-// neffmap's outputs: the NetCDF map on the field's grid and its picture.
+// neffmap's NetCDF map: created at the start of the run on OUT's temporary file,
+// written tile by tile as the tiles come, and closed once the test over the
+// whole map is known. Nothing of the grid is held for it in memory.
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "point_results.hpp"
-#include "run_options.hpp"
+#include "field_source.hpp"
+#include "netcdf_output.hpp"
+#include "netcdf_tiles.hpp"
+#include "output_file.hpp"
 #include "significance_map.hpp"
-#include "tile_work.hpp"
+#include "tile_statistics.hpp"
 
 struct MapDescription {
     std::string history;      // date and command line
@@ -16,16 +21,34 @@ struct MapDescription {
     int32_t steps = 0;
 };
 
-// Writes OUT with the field's grid dimensions and coordinate variables, and
-// every point's results and test; OUT takes its name only once complete.
-void write_map_netcdf(const char* path, const FieldSource& field, const PointResults& res, const SignificanceMap& sig,
-                      const TestSettings& test, const MapDescription& d);
+struct MapOutput {
+    OutputFile file; // begun before the map is defined
+    NetcdfWriter nc;
+    OutputGrid grid;
+    int r = -1, neff = -1, lag1 = -1, dof = -1, p = -1, local = -1, fdr = -1;
+    // A tile's values on their way to the file.
+    std::vector<float> floats;
+    std::vector<double> doubles;
+    std::vector<signed char> bytes;
+};
 
-// Whether the field's grid can be drawn: at most two grid dimensions, within the
-// picture's bounds.
-bool grid_is_drawable(const FieldSource& field);
+// Creates the map in map.file's temporary file: the field's grid dimensions with
+// their coordinate variables, every variable with its attributes, and the global
+// attributes known before the run.
+void define_map(MapOutput& map, const FieldSource& field, const TestSettings& test, const MapDescription& d);
 
-// The chosen variable as a picture: points significant after FDR stippled, north
-// up by the row coordinate, ticks from the coordinates, and a title line.
-void draw_result_png(const char* path, const FieldSource& field, const PointResults& res, const SignificanceMap& sig,
-                     const RunOptions& opt, int32_t steps);
+// The tile's results, but for the FDR mask, onto their place in the grid.
+void write_map_tile(MapOutput& map, const FieldSource& field, const PointTile& tile, const TileColumns& c);
+
+// The FDR mask, tile by tile, from the p-values the map holds.
+void write_fdr_mask(MapOutput& map, const FieldSource& field, const MapTest& test);
+
+// One variable of the map as written, over the whole grid, read back tile by
+// tile: as floats (its fill values as NaN), or as a mask (1 where it holds 1).
+// For the summary and the picture; only before close_map.
+std::vector<float> read_map_floats(MapOutput& map, const FieldSource& field, int var);
+std::vector<unsigned char> read_map_mask(MapOutput& map, const FieldSource& field, int var);
+
+// The test's global attributes; then closes the file (still under its
+// temporary name).
+void close_map(MapOutput& map, const MapTest& test);

@@ -2,14 +2,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "point_results.hpp"
+#include "field_source.hpp"
 #include "series_input.hpp"
 #include "significance_map.hpp"
-#include "tile_work.hpp"
 
 // "lat 73 × lon 144", or "a single point".
 std::string grid_text(const TimeVariable& tv);
 
-void print_summary(const FieldSource& field, const IndexSeries& series, const PointResults& res,
-                   const SignificanceMap& sig, const TestSettings& test, double seconds);
+// neff: the chain's effective sample size over the grid (NaN where missing).
+void print_summary(const FieldSource& field, const IndexSeries& series, const MapTest& test,
+                   std::vector<float> neff, const TestSettings& settings, double seconds);

@@ -1,32 +1,23 @@
-// The test at every point: r against Student's t with the effective sample size's
-// degrees of freedom, a local mask at alpha and a Benjamini-Hochberg mask at q.
+// The test over the whole map: the Benjamini-Hochberg threshold over every
+// tested point's p, and the run's counts. The p-values are the one thing kept
+// for every point of the grid (8 bytes a point), until the threshold is found.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
-#include "point_results.hpp"
-#include "significance.hpp"
+#include "tile_statistics.hpp"
 
-struct TestSettings {
-    double alpha = 0.05;
-    double q = 0.10;
-    NeffMethod method = NeffMethod::min;
+struct MapTest {
+    std::vector<double> p; // every point's p in grid order; NaN: not tested
+    TileCounts counts;
+    double p_fdr = 0;      // NaN when no p qualifies
+    int64_t fdr = 0;       // points with p <= p_fdr
 };
 
-inline constexpr signed char MASK_FILL = -1;
+// The threshold at q over map.p, and how many points it passes. The p-values are
+// sorted where they lie to find it, and given back: map.p is empty afterwards.
+void find_fdr_threshold(MapTest& map, double q);
 
-struct SignificanceMap {
-    int64_t points = 0;
-    double* neff_lag1 = nullptr; // N(1 - a1 b1)/(1 + a1 b1); NaN where missing
-    double* dof = nullptr;       // min(neff, N) - 2 of the chosen neff
-    double* p = nullptr;
-    signed char* sig_local = nullptr; // 1: p < alpha, 0: not, MASK_FILL: not tested
-    signed char* sig_fdr = nullptr;   // 1: p <= p_fdr
-    double p_fdr = 0;                 // NaN when no p qualifies
-    int64_t tested = 0, local = 0, fdr = 0;
-    int64_t capped = 0; // points whose chosen neff exceeds N
-};
-
-// Tests every point of res over `steps` steps; fatal only when memory runs out.
-void test_points(const PointResults& res, int32_t steps, const TestSettings& s, SignificanceMap& m);
-void release_significance(SignificanceMap& m);
+// The FDR mask of n points whose p-values (NaN: not tested) are p.
+void fdr_mask(const MapTest& map, const double* p, int32_t n, signed char* mask);

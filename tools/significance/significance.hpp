@@ -15,6 +15,18 @@
 // when a value is not finite.
 double pearson_r(const float* x, const float* y, int32_t n);
 
+// pearson_r(y, column k, n) for the `lanes` points k whose values lie step after
+// step: x[t * lanes + k] is point k at step t (lagscan's tiles). lanes is 4, 8 or
+// 16; every point's sums run in step order as in pearson_r, the points side by
+// side, so each r is pearson_r's to the bit.
+void pearson_r_lanes(const float* y, const float* x, int32_t lanes, int32_t n, double* r);
+
+// pearson_r_lanes is built once per instruction set, all giving the same bits;
+// the one above is the widest this CPU runs.
+enum class LanesBuild { plain, avx2, avx512 };
+bool lanes_build_runs(LanesBuild b);
+void pearson_r_lanes(LanesBuild b, const float* y, const float* x, int32_t lanes, int32_t n, double* r);
+
 // The lag-1 effective sample size N(1 - a1 b1)/(1 + a1 b1), in double precision
 // (NaN when a1 or b1 is not finite).
 double lag1_neff(double a1, double b1, int32_t n);
@@ -38,6 +50,9 @@ double two_sided_p(double r, double dof);
 // when none qualifies (so "p <= threshold" is false for every p). The line is
 // computed as i q / m. NaN also when nothing is tested or q is not above 0.
 double fdr_threshold(const double* p, int64_t count, double q);
+
+// The same over m tested p-values already sorted in increasing order (no NaN).
+double fdr_threshold_sorted(const double* sorted, int64_t m, double q);
 
 // The method's name as the tools print and store it ("chain", "lag1", "min"),
 // and back; parse_neff_method returns false for any other text.

@@ -1,0 +1,57 @@
+// Everything neffmap works out for each point of a tile, in one place: the
+// point's state, r, the chain's results and the test. Each column holds one
+// value per point of the tile; a new per-point result is one more column here.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "chain_tile.hpp"
+#include "significance.hpp"
+
+enum PointState : unsigned char {
+    POINT_PRESENT = 0,
+    POINT_GAP = 1,    // missing at some selected steps: dropped
+    POINT_ABSENT = 2, // missing at every selected step
+};
+
+struct TestSettings {
+    double alpha = 0.05;
+    double q = 0.10;
+    NeffMethod method = NeffMethod::min;
+};
+
+inline constexpr signed char MASK_FILL = -1;
+
+struct TileColumns {
+    std::vector<unsigned char> state;
+    std::vector<double> r;           // Pearson's r; NaN unless present
+    std::vector<float> critical_lag; // sigcut's
+    std::vector<float> neff;         // nstar's; MISSING_VALUE for a missing point
+    std::vector<float> lag1;         // lagscan's lag-1 autocorrelation
+    std::vector<double> neff_lag1;   // N(1 - a1 b1)/(1 + a1 b1); NaN where missing
+    std::vector<double> dof;         // min(neff, N) - 2 of the chosen neff
+    std::vector<double> p;           // NaN: not tested
+    std::vector<signed char> sig_local; // 1: p < alpha, 0: not, MASK_FILL: not tested
+};
+void reserve_columns(TileColumns& c, int32_t points);
+
+// What a tile adds to the run's counts.
+struct TileCounts {
+    int64_t absent = 0, gaps = 0;
+    int64_t with_result = 0; // an effective sample size that is a number
+    int64_t tested = 0, local = 0;
+    int64_t capped = 0;      // the chosen neff exceeds N
+};
+void add_counts(TileCounts& total, const TileCounts& tile);
+
+// Before the chain, on the tile as read (m.xs.count steps of `points` points):
+// each point's state, and r with the series for the points present. A point
+// missing at some step is marked missing at step 2, where lagscan looks, so that
+// the chain leaves it out as it leaves out a point missing at every step.
+void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& series, TileColumns& c);
+
+// After the chain (m holding the autocorrelations, c the critical lags and
+// neff): the lag-1 values, neff_lag1, dof, p and the local mask.
+void test_points(const TileMatrix& m, int32_t points, const SeriesChain& series, const TestSettings& s,
+                 TileColumns& c, TileCounts& counts);
