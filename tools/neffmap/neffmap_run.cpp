@@ -68,7 +68,7 @@ void run_neffmap(const RunOptions& opt)
         fail(field.path, "--png draws a grid of at most two dimensions and " + std::to_string(MAX_MAP_SIDE) +
                              " rows and columns; variable \"" + opt.var + "\" has " + grid_text(field.tv) +
                              "; leave out --png or select a region first");
-    const TestSettings test{opt.alpha, opt.q, opt.method};
+    const TestSettings test{opt.alpha, opt.q, opt.method, opt.test};
     MapDescription d;
     d.steps = field.steps;
     d.history = opt.command_line;
@@ -78,6 +78,10 @@ void run_neffmap(const RunOptions& opt)
     d.series_steps = range_text(series.first_step, series.steps(), series.steps_in_file);
     define_map(map, field, test, d);
     check_interrupt();
+
+    // The phase test's surrogates come from the series as the chain gets it.
+    PhaseRun phase;
+    if (opt.test == TestKind::phase) phase = begin_phase_test(series.values, series.path, opt.surrogates, opt.seed);
 
     // The series goes through the chain once.
     ChainWorkspace ws;
@@ -95,11 +99,13 @@ void run_neffmap(const RunOptions& opt)
     run.work = opt.work.empty() ? nullptr : &work;
     run.jobs = opt.jobs;
     run.progress = !opt.quiet && ::isatty(2);
+    run.phase = opt.test == TestKind::phase ? &phase : nullptr;
     MapTest result;
     run_tiles(run, map, result);
 
     // The test over the whole map, and the outputs finished.
     check_interrupt();
+    if (run.phase) finish_phase_test(phase, result.p);
     find_fdr_threshold(result, opt.q);
     write_fdr_mask(map, field, result);
     if (!opt.png.empty()) {
@@ -108,6 +114,7 @@ void run_neffmap(const RunOptions& opt)
                         opt);
     }
     std::vector<float> neff = opt.quiet ? std::vector<float>{} : read_map_floats(map, field, map.neff);
+    if (run.phase) put_phase_attributes(map, phase, result, test);
     close_map(map, result);
     check_interrupt();
 
@@ -117,5 +124,5 @@ void run_neffmap(const RunOptions& opt)
     if (!opt.work.empty()) commit_work_directory(work);
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!opt.quiet) print_summary(field, series, result, std::move(neff), test, seconds);
+    if (!opt.quiet) print_summary(field, series, result, std::move(neff), test, seconds, run.phase);
 }

@@ -1,9 +1,11 @@
 // What one neffmap command asks for, as given on its command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "significance.hpp"
+#include "tile_statistics.hpp"
 #include "value_ranges.hpp"
 
 enum class PictureVariable { r, neff, p };
@@ -22,4 +24,9 @@ struct RunOptions {
     bool fixed_range = false;
     ValueRange range;
     std::string command_line; // for the history attribute
+    // The test: Student's t with --neff's sample size, or phase-randomised
+    // surrogates of the series, `surrogates` of them drawn from `seed`.
+    TestKind test = TestKind::t;
+    int64_t surrogates = 1000;
+    uint64_t seed = 1;
 };
