@@ -103,10 +103,14 @@ int64_t smallest_passing_set(int64_t surrogates, int64_t tested, double q)
 std::string floor_warning(const PhaseRun& run, int64_t tested, double p_fdr, double q)
 {
     const double floor = smallest_p(run);
-    const int64_t k = run.at_floor;
-    const bool at_threshold = p_fdr == floor, none = std::isnan(p_fdr) && k > 0;
-    if (tested == 0 || !(at_threshold || none)) return "";
-    const int64_t m = run.surrogates.count;
+    const int64_t k = run.at_floor, m = run.surrogates.count;
+    const bool at_threshold = p_fdr == floor, none = std::isnan(p_fdr);
+    if (tested == 0 || k == 0 || !(at_threshold || none)) return "";
+    // The points at the floor told apart down to a tenth of the line they must
+    // meet: M + 1 >= 10 tested / (q k). With as many surrogates already, nothing
+    // lies between the floor and ten times it, and more would change nothing.
+    const double needed = std::ceil(10.0 * double(tested) / (q * double(k)) - 1e-9) - 1.0;
+    if (needed <= double(m)) return "";
     char head[256];
     if (at_threshold)
         std::snprintf(head, sizeof head,
@@ -118,21 +122,20 @@ std::string floor_warning(const PhaseRun& run, int64_t tested, double p_fdr, dou
                       "no point passes the FDR test, but %lld points have the smallest p that %lld surrogates "
                       "give, 1/(M + 1) = %.3g",
                       (long long)k, (long long)m, floor);
-    // Those k points told apart down to a tenth of the line they would meet:
-    // M + 1 >= 10 m / (q k).
-    const double needed = std::ceil(10.0 * double(tested) / (q * double(k))) - 1.0;
     char advice[320];
     if (needed <= double(MAX_SURROGATES))
-        std::snprintf(advice, sizeof advice, "for those %lld points use --surrogates %.0f or more", (long long)k,
+        std::snprintf(advice, sizeof advice,
+                      "to tell those %lld points apart use --surrogates %.0f or more (10 m/(q k) - 1)", (long long)k,
                       needed);
     else
         std::snprintf(advice, sizeof advice,
-                      "those %lld points would need %.0f, more than the %lld neffmap draws: test fewer points",
+                      "to tell those %lld points apart would take %.0f surrogates (10 m/(q k) - 1), more than the "
+                      "%lld neffmap draws: test fewer points",
                       (long long)k, needed, (long long)MAX_SURROGATES);
     char text[1024];
     std::snprintf(text, sizeof text,
-                  "%s: too few surrogates for %lld points. Among m points no set of fewer than m/(q(M + 1)) = "
-                  "%lld can pass (k points need M + 1 >= m/(q k)); %s",
+                  "%s: too few surrogates for m = %lld points. No set of fewer than m/(q(M + 1)) = %lld points "
+                  "can pass; %s",
                   head, (long long)tested, (long long)smallest_passing_set(m, tested, q), advice);
     return text;
 }

@@ -55,10 +55,11 @@ void finish_phase_test(PhaseRun& run, const std::vector<double>& p);
 // The smallest p the surrogates give.
 double smallest_p(const PhaseRun& run);
 
-// The FDR test cannot resolve what it is asked: its threshold is the floor
-// 1/(M + 1), or nothing passes though points sit there. Then a sentence that
-// says so and how many surrogates would tell those points apart; otherwise "".
-// tested: points tested; p_fdr: the threshold (NaN: none); q: the FDR rate.
+// When the floor 1/(M + 1) limits the FDR test: its threshold sits there, or
+// nothing passes though k points do, and k is below 10 m/(q (M + 1)) for m
+// points tested (so that something may lie between the floor and ten times it).
+// Then a sentence that says so and how many surrogates would tell those points
+// apart; otherwise "". p_fdr: the threshold (NaN: none); q: the FDR rate.
 std::string floor_warning(const PhaseRun& run, int64_t tested, double p_fdr, double q);
 
 // The fewest points that can pass the FDR test at all among `tested`: the
