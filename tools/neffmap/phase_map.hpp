@@ -56,10 +56,12 @@ void finish_phase_test(PhaseRun& run, const std::vector<double>& p);
 double smallest_p(const PhaseRun& run);
 
 // When the floor 1/(M + 1) limits the FDR test: its threshold sits there, or
-// nothing passes though k points do, and k is below 10 m/(q (M + 1)) for m
-// points tested (so that something may lie between the floor and ten times it).
-// Then a sentence that says so and how many surrogates would tell those points
-// apart; otherwise "". p_fdr: the threshold (NaN: none); q: the FDR rate.
+// nothing passes though more of the m tested points sit there than chance puts
+// (m/(M + 1), with three standard deviations); and the k points there are fewer
+// than 10 m/(q (M + 1)), so that something may lie between the floor and ten
+// times it. Then a sentence that says so and how many surrogates would tell
+// those points apart; otherwise "". p_fdr: the threshold (NaN: none); q: the
+// FDR rate.
 std::string floor_warning(const PhaseRun& run, int64_t tested, double p_fdr, double q);
 
 // The fewest points that can pass the FDR test at all among `tested`: the
