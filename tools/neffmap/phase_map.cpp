@@ -64,13 +64,12 @@ void phase_test_points(const PhaseRun& run, PhaseWorker& w, const TileMatrix& m,
     const int64_t by_block = w.work.block_bytes / (s.count * int64_t(sizeof(float)));
     const auto slice = int32_t(std::clamp<int64_t>(std::min(by_copy, by_block), 1, std::max(points, 1)));
     w.values.resize(size_t(slice) * size_t(steps));
-    w.skip.resize(size_t(slice));
     for (int32_t first = 0; first < points; first += slice) {
         check_interrupt();
         const int32_t n = std::min(slice, points - first);
         copy_slice(m.xs, first, n, w.values.data());
-        for (int32_t j = 0; j < n; ++j) w.skip[size_t(j)] = c.state[size_t(first + j)] != POINT_PRESENT;
-        const PhaseTile tile{w.values.data(), n, steps, w.skip.data(), c.r.data() + first};
+        // r is NaN unless the point is present: the others are not tested.
+        const PhaseTile tile{w.values.data(), n, steps, nullptr, c.r.data() + first};
         phase_test_tile(s, tile, alpha, w.work, c.p.data() + first, nullptr, w.counts);
     }
     w.seconds += thread_cpu_seconds() - start;

@@ -28,7 +28,6 @@ struct PhaseWorker {
     PhaseWork work;
     FieldCounts counts;           // sized on the first tile
     std::vector<float> values;    // a slice of the tile, step after step
-    std::vector<unsigned char> skip;
     double seconds = 0;
 };
 
@@ -39,9 +38,10 @@ PhaseRun begin_phase_test(const std::vector<float>& series, const std::string& s
                           uint64_t seed);
 
 // Each point's p from the surrogates into c.p (NaN where not tested), for the
-// `points` points of m as prepare_points left them (c.state and c.r set), before
-// the chain. The tile is taken in slices of as many points as the library holds
-// correlations for at once, with a check for an interrupt between them.
+// `points` points of m as prepare_points left them (c.r set, NaN unless the
+// point is present), before the chain. The tile is taken in slices of as many
+// points as the library holds correlations for at once, with a check for an
+// interrupt between them.
 void phase_test_points(const PhaseRun& run, PhaseWorker& w, const TileMatrix& m, int32_t points, double alpha,
                        TileColumns& c);
 
