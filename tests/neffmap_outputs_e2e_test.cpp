@@ -318,13 +318,13 @@ TEST(NeffmapWork, ADirectoryInUseIsRefusedAndRunsSharingOneAgree)
     // and every map written is the one a run alone writes.
     for (int round = 0; round < 3; ++round) {
         pid_t pids[3];
+        const std::string maps[3] = {"m0.nc", "m1.nc", "m2.nc"};
         for (int k = 0; k < 3; ++k)
-            pids[k] = start_neffmap(dir, {"f.nc", "field", "idx.csv:index", "m" + std::to_string(k) + ".nc",
-                                          "--work", "w", "--quiet"});
+            pids[k] = start_neffmap(dir, {"f.nc", "field", "idx.csv:index", maps[k], "--work", "w", "--quiet"});
         for (int k = 0; k < 3; ++k) {
             const int status = wait_for(pids[k]);
             ASSERT_TRUE(WIFEXITED(status)) << status;
-            const std::string m = dir.file("m" + std::to_string(k) + ".nc");
+            const std::string m = dir.file(maps[k]);
             if (WEXITSTATUS(status) != 0) {
                 EXPECT_EQ(WEXITSTATUS(status), 2);
                 EXPECT_FALSE(file_exists(m));
