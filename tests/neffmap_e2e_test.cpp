@@ -260,21 +260,26 @@ TEST(NeffmapChain, AnyNumberOfJobsWritesTheSameMap)
     TempDir dir;
     generate(dir, {"--lon", "150", "--lat", "140", "--steps", "60", "--series-phi", "0.5", "--field-phi", "0.7",
                    "--region-r", "0.5", "--missing", "3", "--gaps", "5", "f.nc", "idx.csv"});
-    for (const char* jobs : {"1", "2", "3"}) {
-        const RunResult r = run_neffmap(dir, {"f.nc", "field", "idx.csv:index", std::string("map") + jobs + ".nc",
-                                              "--jobs", jobs, "--quiet"});
-        ASSERT_EQ(r.status, 0) << r.err;
-    }
-    auto one = netcdf_contents(dir.file("map1.nc"));
-    ASSERT_GT(one.size(), 40u) << "eight variables with their attributes, and the global ones";
-    double p_fdr = 0;
-    std::memcpy(&p_fdr, one["/p_FDR"].data(), sizeof p_fdr);
-    EXPECT_GT(p_fdr, 0.0) << "the planted region passes";
-    one.erase("/history");
-    for (const char* other : {"map2.nc", "map3.nc"}) {
-        auto contents = netcdf_contents(dir.file(other));
-        contents.erase("/history");
-        EXPECT_TRUE(contents == one) << other;
+    for (const char* test : {"t", "phase"}) {
+        SCOPED_TRACE(test);
+        for (const char* jobs : {"1", "2", "3"}) {
+            std::vector<std::string> args = {"f.nc", "field", "idx.csv:index", std::string("map") + jobs + ".nc",
+                                             "--jobs", jobs, "--quiet"};
+            if (std::string(test) == "phase") args.insert(args.end(), {"--test", "phase", "--surrogates", "300"});
+            const RunResult r = run_neffmap(dir, args);
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        auto one = netcdf_contents(dir.file("map1.nc"));
+        ASSERT_GT(one.size(), 40u) << "eight variables with their attributes, and the global ones";
+        double p_fdr = 0;
+        std::memcpy(&p_fdr, one["/p_FDR"].data(), sizeof p_fdr);
+        EXPECT_GT(p_fdr, 0.0) << "the planted region passes";
+        one.erase("/history");
+        for (const char* other : {"map2.nc", "map3.nc"}) {
+            auto contents = netcdf_contents(dir.file(other));
+            contents.erase("/history");
+            EXPECT_TRUE(contents == one) << other;
+        }
     }
     EXPECT_TRUE(directory_empty(dir.file("tmp")));
 }
@@ -383,6 +388,11 @@ TEST(NeffmapChecks, BadSeriesAndStepsEndBeforeAnyWork)
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--neff", "n"}, "--neff", "n not in {chain,lag1,min}"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--png-var", "q"}, "--png-var", "q not in"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--range", "1:-1"}, "--range", "LO below HI"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--test", "f"}, "--test", "f not in {t,phase}"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--test", "phase", "--surrogates", "100001"}, "--surrogates",
+         "not in range"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--surrogates", "500"}, "--surrogates", "is for --test phase"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--test", "phase", "--seed", "-1"}, "--seed", "not \"-1\""},
         {{"f3.nc", "field", "f3.nc:index", "out.nc", "--png", "out.png"}, "f3.nc", "at most two dimensions"},
     };
     for (const Case& c : cases) {

@@ -1,13 +1,18 @@
 // neffmap's significance outputs, run as a user runs it: the variables and
-// attributes of the map, r and neff_lag1 on cases worked by hand, and the
-// false-positive rate of the default test on null fields.
+// attributes of the map, r and neff_lag1 on cases worked by hand, the
+// false-positive rate of the default test on null fields, and the phase test
+// against a plain double loop over the same surrogates.
 #include <gtest/gtest.h>
 #include <netcdf.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <numeric>
 
+#include "phasetest.hpp"
 #include "series_file.hpp"
 #include "significance.hpp"
 #include "test_support.hpp"
@@ -262,6 +267,130 @@ TEST(NeffmapSignificance, DefaultKeepsFalsePositivesNearAlphaFromTwentySteps)
     }
     // On null maps FDR at q = 0.10 flags any point in about a tenth of them.
     EXPECT_LE(all_maps_with_fdr, all_maps / 4) << all_maps_with_fdr << " of " << all_maps << " null maps";
+}
+
+// Every point's p and the map's field_p worked out again in double precision
+// from the same 199 surrogates, drawn with `seed` from f.nc's index; a count
+// within 1e-6 of a tie may go either way.
+void check_phase_against_double_loop(const TempDir& dir, const Map& map, size_t n, int32_t steps, uint64_t seed)
+{
+    const int64_t m = 199, rank = 190; // ceil(0.95 M)
+    const Map f(dir.file("f.nc"));
+    const auto x = f.values("field", n * size_t(steps)), y = f.values("index", size_t(steps)), p = map.values("p", n);
+    const auto local = map.mask("sig_local", n), fdr = map.mask("sig_fdr", n);
+    const Surrogates s = draw_surrogates(y.data(), steps, m, seed, "index");
+    const double p_fdr = map.number("p_FDR");
+    int64_t wrong = 0, tested = 0, observed = 0, observed_slack = 0;
+    std::vector<int64_t> field(static_cast<size_t>(m)), slack(static_cast<size_t>(m));
+    std::vector<double> r(static_cast<size_t>(m)), xs(static_cast<size_t>(steps));
+    for (size_t j = 0; j < n; ++j) {
+        double xm = 0, ym = 0, xx = 0, yy = 0, xy = 0;
+        for (int32_t t = 0; t < steps; ++t) xm += (xs[size_t(t)] = x[size_t(t) * n + j]) / steps;
+        for (int32_t t = 0; t < steps; ++t) ym += y[size_t(t)] / steps;
+        if (std::any_of(xs.begin(), xs.end(), [](double v) { return v == 1e20f; })) {
+            wrong += p[j] != map.fill("p");
+            continue;
+        }
+        ++tested;
+        for (int32_t t = 0; t < steps; ++t) {
+            xx += (xs[size_t(t)] - xm) * (xs[size_t(t)] - xm);
+            yy += (y[size_t(t)] - ym) * (y[size_t(t)] - ym);
+            xy += (xs[size_t(t)] - xm) * (y[size_t(t)] - ym);
+        }
+        const double obs = std::fabs(xy / std::sqrt(xx * yy));
+        int64_t reach = 0, near = 0;
+        for (int64_t k = 0; k < m; ++k) {
+            double dot = 0;
+            for (int32_t t = 0; t < steps; ++t) dot += double(s.values[size_t(k * steps + t)]) * (xs[size_t(t)] - xm);
+            r[size_t(k)] = std::fabs(dot / std::sqrt(xx));
+            reach += r[size_t(k)] >= obs;
+            near += std::fabs(r[size_t(k)] - obs) <= 1e-6;
+        }
+        const int64_t count = std::llround(p[j] * double(m + 1)) - 1;
+        if ((std::llabs(count - reach) > near || local[j] != (p[j] < 0.05) || fdr[j] != (p[j] <= p_fdr)) &&
+            wrong++ == 0)
+            ADD_FAILURE() << "point " << j << ": p " << p[j] << ", by the loop " << (1 + reach) << "/" << (m + 1);
+        std::vector<double> sorted = r;
+        std::nth_element(sorted.begin(), sorted.begin() + rank - 1, sorted.end());
+        const double c = sorted[size_t(rank - 1)];
+        observed += obs >= c;
+        observed_slack += std::fabs(obs - c) <= 1e-6;
+        for (int64_t k = 0; k < m; ++k) {
+            field[size_t(k)] += r[size_t(k)] >= c;
+            slack[size_t(k)] += r[size_t(k)] != c && std::fabs(r[size_t(k)] - c) <= 1e-6;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(map.number("points_tested"), double(tested));
+    // field_p between what the counts give with every near tie against the
+    // observed count and with every one for it.
+    int64_t low = 0, high = 0;
+    for (int64_t k = 0; k < m; ++k) {
+        low += field[size_t(k)] - slack[size_t(k)] >= observed + observed_slack;
+        high += field[size_t(k)] + slack[size_t(k)] >= observed - observed_slack;
+    }
+    EXPECT_GE(map.number("field_p"), double(1 + low) / double(m + 1));
+    EXPECT_LE(map.number("field_p"), double(1 + high) / double(m + 1));
+}
+
+// Two tiles (101 rows of 100) of 440 steps, the first tested in two slices, with
+// missing points and gaps: a planted region gives field_p at its floor, a null
+// field neither that nor a warning; another seed gives other p-values.
+TEST(NeffmapPhase, PAndFieldPAgreeWithAPlainDoubleLoopOverTheSameSurrogates)
+{
+    for (const char* region : {"0.6", "0"}) {
+        SCOPED_TRACE(region);
+        TempDir dir;
+        generate(dir, {"--lon", "100", "--lat", "101", "--steps", "440", "--series-phi", "0.6", "--field-phi", "0.6",
+                       "--region-r", region, "--missing", "3", "--gaps", "4", "--seed", "5", "f.nc", "idx.csv"});
+        for (const char* seed : {"9", "10"}) {
+            const RunResult r = run_neffmap(dir, {"f.nc", "field", "idx.csv:index", std::string(seed) + ".nc",
+                                                  "--test", "phase", "--surrogates", "199", "--seed", seed, "--quiet"});
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        const Map map(dir.file("9.nc")), other(dir.file("10.nc"));
+        check_phase_against_double_loop(dir, map, 10100, 440, 9);
+        const bool planted = std::string(region) != "0";
+        EXPECT_EQ(map.number("field_p") == 1.0 / 200, planted);
+        if (!planted) {
+            EXPECT_EQ(map.text("warning"), "(absent)");
+        }
+        const auto a = map.values("p", 10100), b = other.values("p", 10100);
+        EXPECT_GT(std::inner_product(a.begin(), a.end(), b.begin(), 0, std::plus<>(), std::not_equal_to<>()), 5000);
+    }
+}
+
+TEST(NeffmapPhase, TheSeriesItselfIsAtTheFloorAndTheMapNamesTheTest)
+{
+    TempDir dir;
+    make_netcdf(dir, "st", STATIONS_CDL);
+    // With 9 surrogates the two copies sit at the floor 0.1 and, of m = 3 points
+    // tested, cannot pass (0.1 > 2 q / 3); telling them apart takes
+    // 10 m / (q k) - 1 = 149 surrogates, and 999 are enough.
+    for (const char* m : {"9", "999"}) {
+        const RunResult r = run_neffmap(dir, {"st.nc", "v", "st.nc:idx", "map.nc", "--test", "phase", "--surrogates", m});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Map map(dir.file("map.nc"));
+        const auto p = map.values("p", 4);
+        const double floor = 1.0 / (std::stod(m) + 1);
+        EXPECT_EQ(p[0], floor);
+        EXPECT_EQ(p[1], floor) << "two-sided";
+        EXPECT_EQ(p[2], map.fill("p")) << "a constant is not tested";
+        EXPECT_GT(p[3], floor);
+        EXPECT_EQ(map.number("p_smallest"), floor);
+        EXPECT_EQ(map.number("surrogates"), std::stod(m));
+        const bool warned = std::string(m) == "9";
+        EXPECT_EQ(r.out.find("--surrogates 149 or more") != std::string::npos, warned) << r.out;
+        EXPECT_EQ(map.text("warning") != "(absent)", warned);
+        EXPECT_EQ(map.text("test"), "phase");
+        EXPECT_NE(map.text("blas").find(", kernel "), std::string::npos);
+        for (const char* var : {"neff", "neff_lag1", "dof"})
+            EXPECT_NE(map.text("note", map.var(var)).find("did not use it"), std::string::npos) << var;
+    }
+    ASSERT_EQ(run_neffmap(dir, {"st.nc", "v", "st.nc:idx", "t.nc"}).status, 0);
+    const Map t(dir.file("t.nc"));
+    EXPECT_EQ(t.text("test"), "t");
+    EXPECT_EQ(t.text("note", t.var("dof")), "(absent)");
 }
 
 } // namespace

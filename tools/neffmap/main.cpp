@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include "interrupts.hpp"
 #include "map_picture.hpp"
 #include "neffmap_run.hpp"
+#include "phasetest.hpp"
 #include "run_error.hpp"
 #include "value_ranges.hpp"
 
@@ -42,6 +45,13 @@ fewer than about 50 steps the chain's critical-lag search rarely finds a lag.
 as a PNG, SVG or PDF picture, by FILE's extension: the points significant after
 FDR dotted (--stipple local: those with p < alpha), coastlines on a
 latitude/longitude grid, and a title saying what was tested.
+
+--test phase assumes no model of the autocorrelation: p is (1 + the number of
+M surrogates of the series, with its Fourier amplitudes and random phases, whose
+|r| with the point reaches the point's |r|) / (M + 1), two-sided, so p is never
+below 1/(M + 1); neff, neff_lag1 and dof are still written, for reference. The
+map's field significance (Livezey and Chen) comes from the same surrogates as
+the attribute field_p.
 
 Every output is written under a temporary name and takes its own only when all
 of them are complete: a run that fails or is interrupted leaves the old files.)";
@@ -112,6 +122,17 @@ std::string history_line(int argc, char** argv)
     return line;
 }
 
+// A whole number from 0 to 2^64 - 1, written in decimal digits only.
+uint64_t parse_seed(const std::string& text)
+{
+    uint64_t seed = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, seed);
+    if (text.empty() || text[0] == '+' || error != std::errc{} || stop != end)
+        fail("--seed", "must be a whole number from 0 to 18446744073709551615, not \"" + text + "\"");
+    return seed;
+}
+
 // The command line into options; throws CLI::ParseError for what CLI11 finds
 // and RunError, naming the option, for the ranges. Returns false when the help
 // was asked for (and printed).
@@ -119,7 +140,7 @@ bool read_command_line(int argc, char** argv, RunOptions& opt)
 {
     const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
     opt.jobs = cpus > 0 ? int(cpus) : 1;
-    std::string field_steps, series_steps, method = "min";
+    std::string field_steps, series_steps, method = "min", test = "t", seed_text;
     PictureWords picture;
 
     CLI::App app{DESCRIPTION, "neffmap"};
@@ -141,6 +162,16 @@ bool read_command_line(int argc, char** argv, RunOptions& opt)
     app.add_option("--neff", method, "effective sample size of the test: chain, lag1 or min (default min)")
         ->check(CLI::IsMember({"chain", "lag1", "min"}));
     add_picture_options(app, opt, picture);
+    // The test.
+    app.add_option("--test", test,
+                   "significance test: t (Student's t with the effective sample size of --neff, the default) or "
+                   "phase (phase-randomised surrogates of the series)")
+        ->check(CLI::IsMember({"t", "phase"}));
+    const CLI::Option* surrogates =
+        app.add_option("--surrogates", opt.surrogates, "surrogates of --test phase (default 1000, at most 100000)")
+            ->check(CLI::Range(int64_t(1), MAX_SURROGATES));
+    // Read as text: CLI11 would take -1 as 2^64 - 1, and the map records the seed as it is used.
+    const CLI::Option* seed = app.add_option("--seed", seed_text, "seed of the surrogates' random phases (default 1)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -153,6 +184,10 @@ bool read_command_line(int argc, char** argv, RunOptions& opt)
     if (!(opt.q > 0 && opt.q < 1)) fail("--fdr", "must lie strictly between 0 and 1");
     parse_neff_method(method.c_str(), opt.method);
     read_picture_options(app, picture, opt);
+    opt.test = test == "phase" ? TestKind::phase : TestKind::t;
+    if (opt.test == TestKind::t && surrogates->count() > 0) fail("--surrogates", "is for --test phase");
+    if (opt.test == TestKind::t && seed->count() > 0) fail("--seed", "is for --test phase");
+    if (seed->count() > 0) opt.seed = parse_seed(seed_text);
     opt.command_line = history_line(argc, argv);
     return true;
 }

@@ -105,9 +105,18 @@ void define_map(MapOutput& map, const FieldSource& field, const TestSettings& te
     contiguous(out, map.p, path);
     const double pfill = NC_FILL_DOUBLE;
     nc_check(nc_put_att_double(out, map.p, "_FillValue", NC_DOUBLE, 1, &pfill), path, "_FillValue");
-    text_attribute(out, map.p, "long_name", "two-sided p-value of r under Student's t with dof degrees of freedom",
+    const bool phase = test.kind == TestKind::phase;
+    text_attribute(out, map.p, "long_name",
+                   phase ? "two-sided p-value of r against phase-randomised surrogates of the series"
+                         : "two-sided p-value of r under Student's t with dof degrees of freedom",
                    path);
     text_attribute(out, map.p, "units", "1", path);
+    if (phase) {
+        text_attribute(out, map.p, "comment",
+                       "(1 + the number of surrogates whose |r| reaches |r|) / (surrogates + 1)", path);
+        for (const int var : {map.neff, map.lag1, map.dof})
+            text_attribute(out, var, "note", "for reference: the phase test (test = \"phase\") did not use it", path);
+    }
     map.local = define_mask(out, g, "sig_local", "p < alpha (" + fixed(test.alpha, 3) + ")", path);
     map.fdr = define_mask(out, g, "sig_fdr",
                           "significant after Benjamini-Hochberg at q = " + fixed(test.q, 3) + " (p <= p_FDR)", path);
@@ -119,6 +128,7 @@ void define_map(MapOutput& map, const FieldSource& field, const TestSettings& te
     text_attribute(out, NC_GLOBAL, "series", d.series_source, path);
     text_attribute(out, NC_GLOBAL, "series_steps", d.series_steps, path);
     count_attribute(out, "steps", d.steps, path);
+    text_attribute(out, NC_GLOBAL, "test", phase ? "phase" : "t", path);
     text_attribute(out, NC_GLOBAL, "neff_method", method, path);
     number_attribute(out, NC_GLOBAL, "alpha", test.alpha, path);
     number_attribute(out, NC_GLOBAL, "q", test.q, path);
@@ -192,6 +202,28 @@ std::vector<unsigned char> read_map_mask(MapOutput& map, const FieldSource& fiel
         for (int32_t i = 0; i < tile.points; ++i) all[size_t(tile.first_point + i)] = map.bytes[size_t(i)] == 1;
     }
     return all;
+}
+
+void put_phase_attributes(MapOutput& map, const PhaseRun& phase, const MapTest& test, const TestSettings& settings)
+{
+    const std::string& path = map.file.path;
+    const int out = map.nc.ncid;
+    count_attribute(out, "surrogates", phase.surrogates.count, path);
+    const unsigned long long seed = phase.surrogates.seed;
+    nc_check(nc_put_att_ulonglong(out, NC_GLOBAL, "seed", NC_UINT64, 1, &seed), path, "seed");
+    text_attribute(out, NC_GLOBAL, "surrogate_phases",
+                   "2 pi (g >> 11) 2^-53, g from std::mt19937_64(seed), surrogate by surrogate in increasing "
+                   "frequency",
+                   path);
+    number_attribute(out, NC_GLOBAL, "p_smallest", smallest_p(phase), path);
+    text_attribute(out, NC_GLOBAL, "blas", phase.blas, path);
+    // No point tested: no field significance, and no attribute claiming one.
+    if (!std::isnan(phase.field_p)) {
+        number_attribute(out, NC_GLOBAL, "field_p", phase.field_p, path);
+        count_attribute(out, "points_beyond_critical", phase.field.observed, path);
+    }
+    const std::string warning = floor_warning(phase, test.counts.tested, test.p_fdr, settings.q);
+    if (!warning.empty()) text_attribute(out, NC_GLOBAL, "warning", warning, path);
 }
 
 void close_map(MapOutput& map, const MapTest& test)

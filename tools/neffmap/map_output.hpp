@@ -10,6 +10,7 @@
 #include "netcdf_output.hpp"
 #include "netcdf_tiles.hpp"
 #include "output_file.hpp"
+#include "phase_map.hpp"
 #include "significance_map.hpp"
 #include "tile_statistics.hpp"
 
@@ -48,6 +49,11 @@ void write_fdr_mask(MapOutput& map, const FieldSource& field, const MapTest& tes
 // For the summary and the picture; only before close_map.
 std::vector<float> read_map_floats(MapOutput& map, const FieldSource& field, int var);
 std::vector<unsigned char> read_map_mask(MapOutput& map, const FieldSource& field, int var);
+
+// The phase test's global attributes: the surrogates, the seed, the smallest p,
+// the BLAS that ran, field_p and the warning when the FDR threshold sits at the
+// smallest p. After the FDR threshold is known, before close_map.
+void put_phase_attributes(MapOutput& map, const PhaseRun& phase, const MapTest& test, const TestSettings& settings);
 
 // The test's global attributes; then closes the file (still under its
 // temporary name).

@@ -66,7 +66,7 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     if (!opt.picture.empty() && !grid_is_drawable(field))
         fail(field.path, "a picture shows a grid of at most two dimensions; variable \"" + opt.var + "\" has " +
                              grid_text(field.tv) + "; leave out --picture or select one level first");
-    const TestSettings test{opt.alpha, opt.q, opt.method};
+    const TestSettings test{opt.alpha, opt.q, opt.method, opt.test};
     MapDescription d;
     d.steps = field.steps;
     d.history = opt.command_line;
@@ -77,6 +77,10 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     define_map(map, field, test, d);
     check_picture_variable(map, opt);
     check_interrupt();
+
+    // The phase test's surrogates come from the series as the chain gets it.
+    PhaseRun phase;
+    if (opt.test == TestKind::phase) phase = begin_phase_test(series.values, series.path, opt.surrogates, opt.seed);
 
     // The series goes through the chain once.
     ChainWorkspace ws;
@@ -94,11 +98,13 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     run.work = opt.work.empty() ? nullptr : &work;
     run.jobs = opt.jobs;
     run.progress = !opt.quiet && ::isatty(2);
+    run.phase = opt.test == TestKind::phase ? &phase : nullptr;
     MapTest result;
     run_tiles(run, map, result);
 
     // The test over the whole map, and the outputs finished.
     check_interrupt();
+    if (run.phase) finish_phase_test(phase, result.p);
     find_fdr_threshold(result, opt.q);
     write_fdr_mask(map, field, result);
     std::vector<std::string> notes;
@@ -107,6 +113,7 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
         notes = draw_result_picture(picture, map, field, facts, result, opt);
     }
     std::vector<float> neff = opt.quiet ? std::vector<float>{} : read_map_floats(map, field, map.neff);
+    if (run.phase) put_phase_attributes(map, phase, result, test);
     close_map(map, result);
     check_interrupt();
 
@@ -116,6 +123,6 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     if (!opt.work.empty()) commit_work_directory(work);
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!opt.quiet) print_summary(field, series, result, std::move(neff), test, seconds);
+    if (!opt.quiet) print_summary(field, series, result, std::move(neff), test, seconds, run.phase);
     return notes;
 }

@@ -98,6 +98,7 @@ TestedFacts tested_facts(const RunOptions& opt, const FieldSource& field, const 
     f.field_first = field.first_step;
     f.series_first = series.first_step;
     f.method = opt.method;
+    f.phase_surrogates = opt.test == TestKind::phase ? opt.surrogates : 0;
     f.alpha = opt.alpha;
     f.q = opt.q;
     return f;

@@ -1,10 +1,12 @@
 // What one neffmap command asks for, as given on its command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "map_picture.hpp"
 #include "significance.hpp"
+#include "tile_statistics.hpp"
 #include "value_ranges.hpp"
 
 enum class PictureVariable { r, neff, neff_lag1, p, slope };
@@ -32,4 +34,9 @@ struct RunOptions {
     bool fixed_range = false;  // --range, in p for the p map
     ValueRange range;
     std::string command_line; // for the history attribute
+    // The test: Student's t with --neff's sample size, or phase-randomised
+    // surrogates of the series, `surrogates` of them drawn from `seed`.
+    TestKind test = TestKind::t;
+    int64_t surrogates = 1000;
+    uint64_t seed = 1;
 };

@@ -29,7 +29,7 @@ std::string grid_text(const TimeVariable& tv)
 }
 
 void print_summary(const FieldSource& field, const IndexSeries& series, const MapTest& test,
-                   std::vector<float> neff, const TestSettings& settings, double seconds)
+                   std::vector<float> neff, const TestSettings& settings, double seconds, const PhaseRun* phase)
 {
     const TileCounts& c = test.counts;
     neff.erase(std::remove_if(neff.begin(), neff.end(), [](float v) { return std::isnan(v); }), neff.end());
@@ -48,16 +48,45 @@ void print_summary(const FieldSource& field, const IndexSeries& series, const Ma
         const auto [lo, hi] = std::minmax_element(neff.begin(), neff.end());
         std::printf("neff:      min %.2f  median %.2f  max %.2f\n", double(*lo), median, double(*hi));
     }
-    std::printf("test:      neff %s, alpha %g, FDR q %g\n", method_text(settings.method).c_str(), settings.alpha,
-                settings.q);
+    if (phase) {
+        std::printf("test:      phase-randomised surrogates of the series: %lld surrogates, seed %llu, alpha %g, "
+                    "FDR q %g\n",
+                    (long long)phase->surrogates.count, (unsigned long long)phase->surrogates.seed, settings.alpha,
+                    settings.q);
+        std::printf("           neff, neff_lag1 and dof are written for reference; the test does not use them\n");
+        std::printf("p floor:   1/(M + 1) = %.4g, the smallest p possible", smallest_p(*phase));
+        if (c.tested > 0)
+            std::printf("; among %lld points no set of fewer than %lld can pass the FDR test", (long long)c.tested,
+                        (long long)smallest_passing_set(phase->surrogates.count, c.tested, settings.q));
+        std::printf("\n");
+    } else {
+        std::printf("test:      neff %s, alpha %g, FDR q %g\n", method_text(settings.method).c_str(), settings.alpha,
+                    settings.q);
+    }
     std::printf("tested:    %lld points, %lld with p < alpha\n", (long long)c.tested, (long long)c.local);
     if (std::isnan(test.p_fdr))
         std::printf("FDR:       no point significant (no p-value under the Benjamini-Hochberg line)\n");
     else
         std::printf("FDR:       %lld points significant, p_FDR = %.4g\n", (long long)test.fdr, test.p_fdr);
-    std::printf("capped:    %lld points with neff > N = %d, tested with dof = N - 2\n", (long long)c.capped,
-                field.steps);
-    if (settings.method == NeffMethod::chain && field.steps < 50)
+    if (phase) {
+        if (!std::isnan(phase->field_p)) {
+            int64_t reach = 0;
+            for (int64_t k : phase->field.surrogate) reach += k >= phase->field.observed;
+            std::printf("field:     field_p = %.4g: %lld points reach their critical |r| at alpha, and %lld of %lld "
+                        "surrogates as many\n",
+                        phase->field_p, (long long)phase->field.observed, (long long)reach,
+                        (long long)phase->surrogates.count);
+        }
+        std::printf("BLAS:      %s\n", phase->blas.c_str());
+        std::printf("phase CPU: %.2f s in the test, of which %.2f s in the matrix products\n", phase->test_seconds,
+                    phase->product_seconds);
+        const std::string warning = floor_warning(*phase, c.tested, test.p_fdr, settings.q);
+        if (!warning.empty()) std::printf("warning:   %s\n", warning.c_str());
+    } else {
+        std::printf("capped:    %lld points with neff > N = %d, tested with dof = N - 2\n", (long long)c.capped,
+                    field.steps);
+    }
+    if (!phase && settings.method == NeffMethod::chain && field.steps < 50)
         std::printf("warning:   with N = %d steps the critical-lag search rarely finds a lag, so the chain's neff "
                     "stays near N and too many points pass; --neff min (the default) keeps the rate near alpha\n",
                     field.steps);

@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "field_source.hpp"
+#include "phase_map.hpp"
 #include "series_input.hpp"
 #include "significance_map.hpp"
 
 // "lat 73 × lon 144", or "a single point".
 std::string grid_text(const TimeVariable& tv);
 
-// neff: the chain's effective sample size over the grid (NaN where missing).
+// neff: the chain's effective sample size over the grid (NaN where missing);
+// phase: the phase test's run, or null under the t test.
 void print_summary(const FieldSource& field, const IndexSeries& series, const MapTest& test,
-                   std::vector<float> neff, const TestSettings& settings, double seconds);
+                   std::vector<float> neff, const TestSettings& settings, double seconds, const PhaseRun* phase);

@@ -41,6 +41,7 @@ struct Pipeline {
 struct Worker {
     ChainWorkspace chain;
     TileWorkFiles files;
+    PhaseWorker phase;
 };
 
 void compute_tile(const TileRun& run, Worker& w, TileSlot& s, MapTest& test)
@@ -48,6 +49,7 @@ void compute_tile(const TileRun& run, Worker& w, TileSlot& s, MapTest& test)
     const int32_t n = s.extent.points;
     reserve_columns(s.columns, n);
     prepare_points(s.matrix, n, run.series->values, s.columns);
+    if (run.phase) phase_test_points(*run.phase, w.phase, s.matrix, n, run.test.alpha, s.columns);
     if (run.work) write_tile_field_file(*run.work, w.files, s.tile, s.extent, s.matrix);
     compute_tile_chain(w.chain, s.matrix, n, *run.series_chain, s.columns.critical_lag.data(), s.columns.neff.data());
     s.counts = TileCounts{};
@@ -82,7 +84,10 @@ void work(const TileRun& run, Pipeline& pl, MapTest& test)
                         if (c.state == SlotState::ready && (!s || c.tile < s->tile)) s = &c;
                     return pl.stop || s != nullptr;
                 });
-                if (pl.stop) return;
+                if (pl.stop) {
+                    if (run.phase) add_phase_worker(*run.phase, w.phase);
+                    return;
+                }
                 s->state = SlotState::computing;
             }
             compute_tile(run, w, *s, test);

@@ -8,6 +8,7 @@
 #include "chain_tile.hpp"
 #include "field_source.hpp"
 #include "map_output.hpp"
+#include "phase_map.hpp"
 #include "series_input.hpp"
 #include "significance_map.hpp"
 #include "tile_statistics.hpp"
@@ -22,6 +23,9 @@ struct TileRun {
     const WorkDirectory* work = nullptr; // null: no work files
     int jobs = 1;
     bool progress = false; // the progress line on standard error
+    // The phase test's surrogates, and where the workers' counts go as each
+    // ends; null under the t test.
+    PhaseRun* phase = nullptr;
 };
 
 // Tile k of the field from the file into m, in the kernel's layout (m reserved

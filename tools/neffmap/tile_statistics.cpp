@@ -68,7 +68,7 @@ void test_points(const TileMatrix& m, int32_t points, const SeriesChain& series,
         const double neff = neff_for_test(s.method, chain, c.neff_lag1[i]);
         counts.capped += neff > double(steps);
         c.dof[i] = test_dof(neff, steps);
-        c.p[i] = two_sided_p(c.r[i], c.dof[i]);
+        if (s.kind == TestKind::t) c.p[i] = two_sided_p(c.r[i], c.dof[i]);
         const bool tested = !std::isnan(c.p[i]);
         counts.tested += tested;
         c.sig_local[i] = tested ? static_cast<signed char>(c.p[i] < s.alpha) : MASK_FILL;

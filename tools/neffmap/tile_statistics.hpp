@@ -15,10 +15,15 @@ enum PointState : unsigned char {
     POINT_ABSENT = 2, // missing at every selected step
 };
 
+// Student's t with an effective sample size, or phase-randomised surrogates
+// of the series (which set each point's p before the chain runs).
+enum class TestKind { t, phase };
+
 struct TestSettings {
     double alpha = 0.05;
     double q = 0.10;
     NeffMethod method = NeffMethod::min;
+    TestKind kind = TestKind::t;
 };
 
 inline constexpr signed char MASK_FILL = -1;
@@ -52,6 +57,7 @@ void add_counts(TileCounts& total, const TileCounts& tile);
 void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& series, TileColumns& c);
 
 // After the chain (m holding the autocorrelations, c the critical lags and
-// neff): the lag-1 values, neff_lag1, dof, p and the local mask.
+// neff): the lag-1 values, neff_lag1, dof, p (under the phase test, c.p as
+// it stands) and the local mask.
 void test_points(const TileMatrix& m, int32_t points, const SeriesChain& series, const TestSettings& s,
                  TileColumns& c, TileCounts& counts);

@@ -86,6 +86,9 @@ struct PhaseWork {
     std::vector<int32_t> index;      // the tile's index of each point of the block
     std::vector<double> mean, scale;
     std::vector<int32_t> tile_counts; // per surrogate, this tile's points
+    // This thread's CPU seconds in the matrix products, summed over its calls:
+    // what the products cost next to the rest of the test.
+    double product_seconds = 0;
 };
 
 // The rank of each point's critical value among its M values |r_k| in increasing

@@ -4,11 +4,19 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <time.h>
 
 #include "phasetest.hpp"
 #include "run_error.hpp"
 
 namespace {
+
+double thread_cpu_seconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
 
 // The pos-th smallest (from 0) of a[0 .. n), a reordered: quickselect whose
 // partitions move every value whatever it compares to, so that the branches do
@@ -241,8 +249,10 @@ void phase_test_tile(const Surrogates& s, const PhaseTile& tile, double alpha, P
         standardise(tile, w.index.data(), n, w);
         w.correlations.resize(size_t(n) * size_t(m));
         // correlations (n × M) = points' (n × N) × surrogates' (N × M).
+        const double before = thread_cpu_seconds();
         cblas_sgemm(CblasRowMajor, CblasTrans, CblasTrans, n, int(m), s.steps, 1.0f, w.points.data(), n,
                     s.values.data(), s.steps, 0.0f, w.correlations.data(), int(m));
+        w.product_seconds += thread_cpu_seconds() - before;
         for (int32_t j = 0; j < n; ++j) {
             if (w.scale[size_t(j)] == 0.0) continue;
             const int32_t i = w.index[size_t(j)];
