@@ -16,6 +16,7 @@
 #include "series_input.hpp"
 #include "significance_map.hpp"
 #include "tile_pipeline.hpp"
+#include "unit_scaling.hpp"
 #include "work_files.hpp"
 
 namespace {
@@ -82,8 +83,9 @@ void run_neffmap(const RunOptions& opt)
     // The series goes through the chain once.
     ChainWorkspace ws;
     ws.path = choose_lag_path(this_cpu());
-    const SeriesChain series_chain = compute_series_chain(ws, series.values);
-    if (!opt.work.empty()) write_series_work_files(work, series.values, series_chain);
+    const std::vector<float> chain_series = scaled_to_unit(series.values);
+    const SeriesChain series_chain = compute_series_chain(ws, chain_series);
+    if (!opt.work.empty()) write_series_work_files(work, chain_series, series_chain);
 
     // The tiles.
     TileRun run;
@@ -118,4 +120,5 @@ void run_neffmap(const RunOptions& opt)
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!opt.quiet) print_summary(field, series, result, std::move(neff), test, seconds);
+    if (!opt.quiet) print_renamed_grid(field, map.grid, opt.out);
 }
