@@ -9,11 +9,13 @@
 #include "interrupts.hpp"
 #include "map_output.hpp"
 #include "map_picture.hpp"
+#include "netcdf4_probe.hpp"
 #include "output_file.hpp"
 #include "result_picture.hpp"
 #include "run_error.hpp"
 #include "run_summary.hpp"
 #include "series_input.hpp"
+#include "series_source.hpp"
 #include "significance_map.hpp"
 #include "tile_pipeline.hpp"
 #include "unit_scaling.hpp"
@@ -63,6 +65,9 @@ void run_neffmap(const RunOptions& opt)
 
     // Inputs.
     const FieldSource field = open_field(opt.field, opt.var, opt.field_steps);
+    // A NetCDF series gets the same first look as the field (open_field's).
+    const SeriesArgument series_argument = split_series_argument(opt.series);
+    probe_netcdf4_input(series_argument.file, series_argument.selector);
     const IndexSeries series = read_index_series(opt.series, opt.series_steps);
     check_series_against_field(field, series);
     if (!opt.png.empty() && !grid_is_drawable(field))
