@@ -114,26 +114,6 @@ std::vector<std::string> tile_dirs(const std::string& work)
     return dirs;
 }
 
-// The power of two that brings the largest magnitude of v into [0.5, 1), found
-// by halving and doubling; 1 when there is nothing to scale.
-double unit_power(const std::vector<float>& v)
-{
-    double largest = 0, s = 1;
-    for (float x : v) largest = std::max(largest, double(std::fabs(x)));
-    if (largest == 0 || !std::isfinite(largest)) return 1;
-    while (largest * s >= 1) s /= 2;
-    while (largest * s < 0.5) s *= 2;
-    return s;
-}
-
-std::vector<float> scaled(const std::vector<float>& v)
-{
-    const double s = unit_power(v);
-    std::vector<float> out;
-    for (float x : v) out.push_back(float(double(x) * s));
-    return out;
-}
-
 // The field as read, [step][point] over the whole grid: the NetCDF values, with
 // the chain's missing marker at step 2 of every point that has a fill value
 // anywhere. Scaled: each point with a value at every step (and not constant)
