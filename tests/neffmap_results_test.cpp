@@ -259,7 +259,9 @@ TEST(StepLimits, EachEdgeHolds)
         EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
         const std::string& text = c.status == 0 ? r.out : r.err;
         EXPECT_NE(text.find(c.says), std::string::npos) << what << "\n" << text;
-        if (!c.never.empty()) EXPECT_EQ((r.out + r.err).find(c.never), std::string::npos) << what << "\n" << r.out << r.err;
+        if (!c.never.empty()) {
+            EXPECT_EQ((r.out + r.err).find(c.never), std::string::npos) << what << "\n" << r.out << r.err;
+        }
     }
     EXPECT_EQ(parse_series(read_file(dir.file("s2000.dat"))).pairs.size(), 2000u);
 }

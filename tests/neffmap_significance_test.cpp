@@ -160,7 +160,9 @@ TEST(NeffmapSignificance, MapHoldsTheTestItsMasksAndTheirAttributes)
     ASSERT_GT(threshold, 0) << "the planted region passes";
     EXPECT_EQ(p_fdr, threshold);
     for (size_t i = 0; i < n; ++i)
-        if (p[i] != pfill) EXPECT_EQ(fdr[i], p[i] <= threshold) << i;
+        if (p[i] != pfill) {
+            EXPECT_EQ(fdr[i], p[i] <= threshold) << i;
+        }
     EXPECT_EQ(m.number("points_significant_local"), double(n_local));
     EXPECT_EQ(m.number("points_significant_fdr"), double(n_fdr));
     // A region correlated at r = 0.5 over 240 steps is found after FDR.
