@@ -15,11 +15,6 @@ struct MapFile {
     MapFile(const MapFile&) = delete;
     MapFile& operator=(const MapFile&) = delete;
 
-    bool has(const char* name) const
-    {
-        int v;
-        return nc_inq_varid(nc, name, &v) == NC_NOERR;
-    }
     int var(const char* name) const
     {
         int v = -1;

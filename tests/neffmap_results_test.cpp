@@ -159,12 +159,10 @@ TEST(NeffmapPoints, EachPointIsTestedOrMissingEverywhereForOneCountedReason)
             << r.out;
         const MapFile m(dir.file(out));
         expect_no_nan(m, method);
-        EXPECT_EQ(m.number("points_tested"), 6);
-        EXPECT_EQ(m.number("points_missing_throughout"), 1);
-        EXPECT_EQ(m.number("points_dropped_for_gaps"), 1);
-        EXPECT_EQ(m.number("points_constant"), 1);
-        EXPECT_EQ(m.number("points_not_finite"), 1);
-        EXPECT_EQ(m.number("points_dof_not_positive"), 0);
+        for (const auto& [count, want] : {std::pair{"points_tested", 6}, {"points_missing_throughout", 1},
+                                          {"points_dropped_for_gaps", 1}, {"points_constant", 1},
+                                          {"points_not_finite", 1}, {"points_dof_not_positive", 0}})
+            EXPECT_EQ(m.number(count), want) << method << ": " << count;
 
         const auto rv = m.values("r"), neff = m.values("neff"), lag1 = m.values("neff_lag1"), dof = m.values("dof"),
                    p = m.values("p");
