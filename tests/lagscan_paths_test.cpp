@@ -208,18 +208,6 @@ TEST_P(KernelPath, ScratchKeepsNothingOfAnEarlierLongerSeries)
 INSTANTIATE_TEST_SUITE_P(EveryPath, KernelPath, testing::Values(LagPath::portable, LagPath::avx2, LagPath::avx512),
                          [](const testing::TestParamInfo<LagPath>& info) { return lag_path_name(info.param); });
 
-TEST(KernelDispatch, TakesTheWidestPathTheCpuOffers)
-{
-    EXPECT_EQ(choose_lag_path({}), LagPath::portable);
-    EXPECT_EQ(choose_lag_path({.avx2 = true, .avx512f = false}), LagPath::avx2);
-    EXPECT_EQ(choose_lag_path({.avx2 = true, .avx512f = true}), LagPath::avx512);
-    // Whatever this CPU is, its choice runs on it and reads tiles of its own width.
-    const CpuFeatures here = this_cpu();
-    EXPECT_TRUE(runs_on(choose_lag_path(here), here));
-    EXPECT_FALSE(runs_on(LagPath::avx512, {.avx2 = true, .avx512f = false}));
-    EXPECT_FALSE(runs_on(LagPath::avx2, {}));
-}
-
 TEST(KernelDispatch, SeriesTiledForAnotherPathIsRefused)
 {
     const Field x = random_field(4, 3, 1, false);

@@ -114,24 +114,63 @@ std::vector<std::string> tile_dirs(const std::string& work)
     return dirs;
 }
 
-// The chain run by hand on neffmap's work files, with a series file written here
-// from the CSV: each tile's neff, in tile order. Every record file neffmap wrote
-// for the run must be, byte for byte, what the programs write on the same input.
-std::vector<float> neff_by_hand(const TempDir& dir, const std::vector<float>& index)
+// The field as read, [step][point] over the whole grid: the NetCDF values, with
+// the chain's missing marker at step 2 of every point that has a fill value
+// anywhere. Scaled: each point with a value at every step (and not constant)
+// multiplied by its own power of two, as the chain takes it.
+std::vector<std::vector<float>> field_as_read(const NcVar& field, size_t steps, bool scale)
+{
+    const size_t points = field.values.size() / steps;
+    std::vector<std::vector<float>> out(steps, std::vector<float>(points));
+    for (size_t p = 0; p < points; ++p) {
+        std::vector<float> v(steps);
+        bool missing = false;
+        for (size_t s = 0; s < steps; ++s) {
+            v[s] = field.values[s * points + p];
+            missing |= v[s] == field.fill;
+        }
+        const bool varies = std::any_of(v.begin(), v.end(), [&](float x) { return x != v[0]; });
+        if (scale && !missing && varies) v = scaled(v);
+        for (size_t s = 0; s < steps; ++s)
+            out[s][p] = (s == 1 && missing) || v[s] == field.fill ? MISSING_VALUE : v[s];
+    }
+    return out;
+}
+
+// The chain run by hand, with a series file written here from the CSV: each
+// tile's neff, in tile order. Every record file neffmap wrote for the run must
+// be, byte for byte, what the programs write on the same input (its work
+// files), and what they write on the unscaled field and series: the powers of
+// two change no bit.
+std::vector<float> neff_by_hand(const TempDir& dir, const std::vector<float>& index, const NcVar& field)
 {
     const std::string hand = dir.file("hand"), work = dir.file("work");
     std::filesystem::create_directories(hand + "/s");
+    write_file(hand + "/scaled.dat", series_bytes(scaled(index)));
+    EXPECT_EQ(read_file(work + "/series.dat"), read_file(hand + "/scaled.dat"));
     write_file(hand + "/series.dat", series_bytes(index));
-    EXPECT_EQ(read_file(work + "/series.dat"), read_file(hand + "/series.dat"));
     run_ok(LAGSCAN_EXE, "series.dat\nseries.aut\n", hand);
     run_ok(SIGCUT_EXE, "../series.aut\n", hand + "/s");
     EXPECT_EQ(read_file(work + "/series.aut"), read_file(hand + "/series.aut"));
     EXPECT_EQ(read_file(work + "/series-lags/critic-lags"), read_file(hand + "/s/critic-lags"));
+    const size_t steps = index.size();
+    const auto unscaled = field_as_read(field, steps, false);
     std::vector<float> all;
+    size_t first = 0;
     for (const std::string& t : tile_dirs(work)) {
         const std::string d = hand + "/" + t;
         std::filesystem::create_directories(d);
+        const ParsedSeries tile = parse_series(read_file(work + "/" + t + "/field.dat"));
+        EXPECT_TRUE(tile.ok && tile.pairs.size() == steps) << t;
+        if (tile.pairs.empty()) continue;
+        const size_t points = tile.pairs[0].values.size();
+        std::vector<std::vector<float>> own(steps);
+        for (size_t s = 0; s < steps; ++s) own[s].assign(unscaled[s].begin() + long(first), unscaled[s].begin() + long(first + points));
+        first += points;
+        write_file(d + "/unscaled.dat", field_bytes(own, tile.pairs[0].w[1], tile.pairs[0].w[2]));
+        run_ok(LAGSCAN_EXE, "unscaled.dat\nunscaled.aut\n", d);
         run_ok(LAGSCAN_EXE, "../../work/" + t + "/field.dat\nfield.aut\n", d);
+        EXPECT_TRUE(read_file(d + "/unscaled.aut") == read_file(d + "/field.aut")) << t;
         run_ok(SIGCUT_EXE, "field.aut\n", d);
         run_ok(NSTAR_EXE, "../series.aut\nfield.aut\n../s/critic-lags\ncritic-lags\nneff.dat\n", d);
         for (const char* name : {"field.aut", "critic-lags", "neff.dat"})
@@ -158,22 +197,17 @@ std::vector<std::vector<float>> tiles_joined(const TempDir& dir)
     return steps;
 }
 
-// What the tiles must hold: the NetCDF values, with the chain's missing marker at
-// step 2 of every point that has a fill value anywhere.
+// The tiles hold the field as the chain takes it, scaled.
 void expect_tiles_hold_field(const TempDir& dir, const NcVar& field, size_t steps)
 {
     const size_t points = field.values.size() / steps;
+    const auto want = field_as_read(field, steps, true);
     const auto joined = tiles_joined(dir);
     ASSERT_EQ(joined.size(), steps);
     for (size_t s = 0; s < steps; ++s) ASSERT_EQ(joined[s].size(), points);
-    for (size_t p = 0; p < points; ++p) {
-        bool missing = false;
-        for (size_t s = 0; s < steps; ++s) missing |= field.values[s * points + p] == field.fill;
-        for (size_t s = 0; s < steps; ++s) {
-            const float want = s == 1 && missing ? MISSING_VALUE : field.values[s * points + p] == field.fill ? MISSING_VALUE : field.values[s * points + p];
-            ASSERT_EQ(bits(joined[s][p]), bits(want)) << "point " << p << " step " << s + 1;
-        }
-    }
+    for (size_t p = 0; p < points; ++p)
+        for (size_t s = 0; s < steps; ++s)
+            ASSERT_EQ(bits(joined[s][p]), bits(want[s][p])) << "point " << p << " step " << s + 1;
 }
 
 void expect_same_neff(const std::vector<float>& hand, const NcVar& out)
@@ -202,7 +236,7 @@ TEST(NeffmapChain, EqualsTheChainRunByHandOnTheSameTiles)
 
     const NcVar out = read_var(dir.file("out.nc"), "neff");
     EXPECT_EQ(out.dims, (std::vector<std::string>{"lat", "lon"}));
-    expect_same_neff(neff_by_hand(dir, csv_index(dir.file("idx.csv"))), out);
+    expect_same_neff(neff_by_hand(dir, csv_index(dir.file("idx.csv")), read_var(dir.file("f.nc"), "field")), out);
     const NcVar lat = read_var(dir.file("out.nc"), "lat");
     EXPECT_EQ(lat.values.front(), -90.0f);
     EXPECT_EQ(global_text(dir.file("out.nc"), "Conventions"), "CF-1.8");
@@ -296,7 +330,7 @@ TEST(NeffmapGrids, ThreeDimensionalGridAcrossLevels)
     expect_tiles_hold_field(dir, read_var(dir.file("f.nc"), "field"), 30);
     const NcVar out = read_var(dir.file("out.nc"), "neff");
     EXPECT_EQ(out.dims, (std::vector<std::string>{"lev", "lat", "lon"}));
-    expect_same_neff(neff_by_hand(dir, csv_index(dir.file("idx.csv"))), out);
+    expect_same_neff(neff_by_hand(dir, csv_index(dir.file("idx.csv")), read_var(dir.file("f.nc"), "field")), out);
 }
 
 TEST(NeffmapGrids, LongLineSplitIntoPieces)
@@ -309,7 +343,8 @@ TEST(NeffmapGrids, LongLineSplitIntoPieces)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(tile_dirs(dir.file("work")).size(), 2u);
     expect_tiles_hold_field(dir, read_var(dir.file("f.nc"), "field"), 20);
-    expect_same_neff(neff_by_hand(dir, csv_index(dir.file("idx.csv"))), read_var(dir.file("out.nc"), "neff"));
+    expect_same_neff(neff_by_hand(dir, csv_index(dir.file("idx.csv")), read_var(dir.file("f.nc"), "field")),
+                     read_var(dir.file("out.nc"), "neff"));
 }
 
 // Six steps at five stations; station 3 has a fill value at step 5 alone.
@@ -346,7 +381,9 @@ TEST(NeffmapGrids, OneDimensionalGridWithAGapAtStepFive)
     ASSERT_EQ(out.values.size(), 5u);
     EXPECT_EQ(out.values[2], out.fill);
     for (int p : {0, 1, 3, 4}) EXPECT_TRUE(std::isfinite(out.values[p]) && out.values[p] != out.fill) << p;
-    expect_same_neff(neff_by_hand(dir, {0.5f, -1.5f, 2, 1, -0.5f, 3}), out);
+    NcVar t2m = read_var(dir.file("st.nc"), "t2m"); // as stored: unpacked here
+    for (float& v : t2m.values) v = v == t2m.fill ? v : v * 0.5f;
+    expect_same_neff(neff_by_hand(dir, {0.5f, -1.5f, 2, 1, -0.5f, 3}, t2m), out);
     EXPECT_EQ(read_var(dir.file("out.nc"), "station").values[2], 103.0f);
     EXPECT_NE(r.out.find("0 missing throughout, 1 dropped for gaps"), std::string::npos) << r.out;
 

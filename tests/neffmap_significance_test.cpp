@@ -84,7 +84,7 @@ TEST(NeffmapSignificance, MapHoldsTheTestItsMasksAndTheirAttributes)
 {
     TempDir dir;
     generate(dir, {"--lon", "144", "--lat", "73", "--steps", "240", "--series-phi", "0.6", "--field-phi", "0.6",
-                   "--region-r", "0.5", "--missing", "30", "--gaps", "20", "--seed", "11", "f.nc", "idx.csv"});
+                   "--region-r", "0.5", "--missing", "3000", "--gaps", "20", "--seed", "11", "f.nc", "idx.csv"});
     const RunResult r = run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "map.nc", "--png", "map.png"});
     ASSERT_EQ(r.status, 0) << r.err;
     const size_t n = 73 * 144;
@@ -146,8 +146,27 @@ TEST(NeffmapSignificance, MapHoldsTheTestItsMasksAndTheirAttributes)
         inside += planted[i] != 0;
         found += planted[i] != 0 && fdr[i] == 1;
     }
-    EXPECT_EQ(missing, 50);
+    EXPECT_EQ(missing, 3020);
     EXPECT_EQ(m.number("points_tested"), double(tested));
+    // Benjamini-Hochberg worked out here over the map's own p-values, by the
+    // adjusted p of each rank: min over j >= i of p_(j) m / j, at most q = 0.10
+    // where significant. The largest p so passed is the threshold.
+    std::vector<double> sorted;
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != pfill) sorted.push_back(p[i]);
+    std::sort(sorted.begin(), sorted.end());
+    const double count = double(sorted.size());
+    double adjusted = 1, threshold = -1;
+    for (size_t j = sorted.size(); j >= 1; --j) {
+        adjusted = std::min(adjusted, sorted[j - 1] * count / double(j));
+        if (adjusted <= 0.10) threshold = std::max(threshold, sorted[j - 1]);
+    }
+    ASSERT_GT(threshold, 0) << "the planted region passes";
+    EXPECT_EQ(p_fdr, threshold);
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != pfill) {
+            EXPECT_EQ(fdr[i], p[i] <= threshold) << i;
+        }
     EXPECT_EQ(m.number("points_significant_local"), double(n_local));
     EXPECT_EQ(m.number("points_significant_fdr"), double(n_fdr));
     // A region correlated at r = 0.5 over 240 steps is found after FDR.

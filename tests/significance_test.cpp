@@ -76,15 +76,6 @@ TEST(TwoSidedP, PerfectUndefinedAndUntestableCases)
     EXPECT_LT(p, 1e-30);
 }
 
-TEST(Dof, CappedAtStepsLessTwo)
-{
-    EXPECT_EQ(test_dof(100.5, 240), 98.5);
-    EXPECT_EQ(test_dof(300.0, 240), 238.0);
-    EXPECT_EQ(test_dof(inf_, 240), 238.0);
-    EXPECT_EQ(test_dof(1.5, 240), -0.5);
-    EXPECT_TRUE(std::isnan(test_dof(nan_, 240)));
-}
-
 TEST(Lag1Neff, HandComputedCases)
 {
     // a1 b1 = 0.3: 240 x 0.7 / 1.3.
@@ -94,27 +85,6 @@ TEST(Lag1Neff, HandComputedCases)
     EXPECT_EQ(lag1_neff(0.0, 0.9, 20), 20.0);
     EXPECT_TRUE(std::isnan(lag1_neff(nan_, 0.5, 240)));
     EXPECT_TRUE(std::isnan(lag1_neff(0.5, inf_, 240)));
-}
-
-TEST(NeffForTest, EachMethodTakesItsValue)
-{
-    EXPECT_EQ(neff_for_test(NeffMethod::chain, 80.0, 60.0), 80.0);
-    EXPECT_EQ(neff_for_test(NeffMethod::lag1, 80.0, 60.0), 60.0);
-    EXPECT_EQ(neff_for_test(NeffMethod::min, 80.0, 60.0), 60.0);
-    EXPECT_EQ(neff_for_test(NeffMethod::min, 50.0, 60.0), 50.0);
-    // Only the value a method needs can make it NaN.
-    EXPECT_EQ(neff_for_test(NeffMethod::chain, 80.0, nan_), 80.0);
-    EXPECT_EQ(neff_for_test(NeffMethod::lag1, nan_, 60.0), 60.0);
-    EXPECT_TRUE(std::isnan(neff_for_test(NeffMethod::min, nan_, 60.0)));
-    EXPECT_TRUE(std::isnan(neff_for_test(NeffMethod::min, 80.0, nan_)));
-
-    NeffMethod m = NeffMethod::chain;
-    for (NeffMethod want : {NeffMethod::chain, NeffMethod::lag1, NeffMethod::min}) {
-        ASSERT_TRUE(parse_neff_method(neff_method_name(want), m));
-        EXPECT_EQ(m, want);
-    }
-    EXPECT_FALSE(parse_neff_method("Min", m));
-    EXPECT_FALSE(parse_neff_method("", m));
 }
 
 TEST(PearsonR, HandWorkedCaseAndAffineCopies)

@@ -1,5 +1,6 @@
 #include "test_support.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -76,6 +77,25 @@ std::string framed(const std::string& payload)
 std::string header_payload(int32_t w1, int32_t w2, int32_t w3, int32_t w4)
 {
     return le32(w1) + le32(w2) + le32(w3) + le32(w4);
+}
+
+double unit_power(const std::vector<float>& v)
+{
+    // Found by halving and doubling, not by the exponent as neffmap finds it.
+    double largest = 0, s = 1;
+    for (float x : v) largest = std::max(largest, double(std::fabs(x)));
+    if (largest == 0 || !std::isfinite(largest)) return 1;
+    while (largest * s >= 1) s /= 2;
+    while (largest * s < 0.5) s *= 2;
+    return s;
+}
+
+std::vector<float> scaled(const std::vector<float>& v)
+{
+    const double s = unit_power(v);
+    std::vector<float> out;
+    for (float x : v) out.push_back(float(double(x) * s));
+    return out;
 }
 
 uint32_t bits(float f)

@@ -45,6 +45,12 @@ ParsedSeries parse_series(const std::string& bytes);
 // A field given as values[t][p]; writes one pair per step with W1 = t + 1.
 std::string field_bytes(const std::vector<std::vector<float>>& values, int32_t w2 = 0, int32_t w3 = 0);
 
+// The power of two that brings the largest magnitude of v into [0.5, 1), as
+// neffmap scales a point or the series before the chain (1 when all are 0 or
+// one is not finite), and v so scaled.
+double unit_power(const std::vector<float>& v);
+std::vector<float> scaled(const std::vector<float>& v);
+
 uint32_t bits(float f);
 float from_bits(uint32_t b);
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "netcdf4_probe.hpp"
 #include "netcdf_classic_check.hpp"
 #include "run_error.hpp"
 
@@ -106,6 +107,7 @@ TimeVariable open_time_variable(const std::string& path_text, const std::string&
     const char* var = var_text.c_str();
     TimeVariable tv;
     check_classic_netcdf(path_text);
+    probe_netcdf4_input(path_text, var_text);
     nc_check(nc_open(path, NC_NOWRITE, &tv.ncid), path, "cannot open as NetCDF");
     if (nc_inq_varid(tv.ncid, var, &tv.varid) != NC_NOERR) {
         std::string names;

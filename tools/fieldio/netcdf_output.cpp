@@ -75,12 +75,28 @@ void close_netcdf(NetcdfWriter& nc, const OutputFile& out)
 }
 
 void define_grid_like(const TimeVariable& tv, const std::string& like_path, int out, const std::string& out_path,
-                      OutputGrid& g)
+                      OutputGrid& g, const std::vector<std::string>& taken)
 {
     g.rank = tv.rank - 1;
+    const auto in_use = [&](const std::string& n, int upto) {
+        for (const std::string& t : taken)
+            if (t == n) return true;
+        for (int e = 1; e < tv.rank; ++e)
+            if (n == tv.dim_names[e]) return true;
+        for (int e = 0; e < upto; ++e)
+            if (n == g.names[e]) return true;
+        return false;
+    };
     for (int d = 0; d < g.rank; ++d) {
         const char* name = tv.dim_names[d + 1];
-        nc_check(nc_def_dim(out, name, tv.sizes[d + 1], &g.dimids[d]), out_path, "defining a dimension");
+        g.names[d] = name;
+        g.renamed[d] = false;
+        for (const std::string& t : taken) g.renamed[d] = g.renamed[d] || t == name;
+        if (g.renamed[d]) {
+            g.names[d] = std::string(name) + "_coord";
+            for (int k = 2; in_use(g.names[d], d); ++k) g.names[d] = std::string(name) + "_coord" + std::to_string(k);
+        }
+        nc_check(nc_def_dim(out, g.names[d].c_str(), tv.sizes[d + 1], &g.dimids[d]), out_path, "defining a dimension");
         g.coord_from[d] = template_coordinate(tv.ncid, tv.dimids[d + 1], name);
         g.coord_to[d] = -1;
         if (g.coord_from[d] < 0) continue;
@@ -92,7 +108,8 @@ void define_grid_like(const TimeVariable& tv, const std::string& like_path, int 
             g.coord_from[d] = -1;
             continue;
         }
-        nc_check(nc_def_var(out, name, t, 1, &g.dimids[d], &g.coord_to[d]), out_path, "defining a coordinate");
+        nc_check(nc_def_var(out, g.names[d].c_str(), t, 1, &g.dimids[d], &g.coord_to[d]), out_path,
+                 "defining a coordinate");
         copy_attributes(tv.ncid, g.coord_from[d], out, g.coord_to[d], out_path);
     }
 }
@@ -133,8 +150,10 @@ void write_result_netcdf(const std::string& record_path, const std::string& nc_p
     create_netcdf(nc, file);
     const int out = nc.ncid;
     OutputGrid g;
+    const bool neff = h.w1 == NEFF_RECORD_TAG;
+    const std::string name = !opt.name.empty() ? opt.name : neff ? "neff" : "value";
     if (!opt.like_path.empty()) {
-        define_grid_like(tv, opt.like_path, out, nc_path, g);
+        define_grid_like(tv, opt.like_path, out, nc_path, g, {name});
     } else if (h.w2 > 0 && h.w3 > 0 && int64_t(h.w2) * h.w3 == h.w4) {
         g.rank = 2;
         nc_check(nc_def_dim(out, "y", size_t(h.w3), &g.dimids[0]), nc_path, "defining a dimension");
@@ -144,8 +163,6 @@ void write_result_netcdf(const std::string& record_path, const std::string& nc_p
         nc_check(nc_def_dim(out, "point", size_t(h.w4), &g.dimids[0]), nc_path, "defining a dimension");
     }
 
-    const bool neff = h.w1 == NEFF_RECORD_TAG;
-    const std::string name = !opt.name.empty() ? opt.name : neff ? "neff" : "value";
     int var;
     nc_check(nc_def_var(out, name.c_str(), NC_FLOAT, g.rank, g.dimids, &var), nc_path, "defining the variable");
     const float fill = NC_FILL_FLOAT;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "netcdf_common.hpp"
 #include "output_file.hpp"
@@ -35,14 +36,20 @@ void write_result_netcdf(const std::string& record_path, const std::string& nc_p
 
 // The grid dimensions after time of a time-first variable, and their coordinate
 // variables with every attribute, defined in an output in define mode; the
-// coordinates' values are copied once the output has left define mode.
+// coordinates' values are copied once the output has left define mode. A
+// dimension named like one of the output's own variables (`taken`: a pressure
+// level "p" in a map that has its p-values as "p") is renamed NAME_coord
+// (NAME_coord2, ... when that is in use too), with its coordinate variable, so
+// that the output's variables keep their names in every file.
 struct OutputGrid {
     int rank = 0;
     int dimids[NC_MAX_RANK] = {};
     int coord_from[NC_MAX_RANK] = {}; // template coordinate variable, or -1
     int coord_to[NC_MAX_RANK] = {};
+    std::string names[NC_MAX_RANK];   // each dimension's name in the output
+    bool renamed[NC_MAX_RANK] = {};
 };
 void define_grid_like(const TimeVariable& tv, const std::string& like_path, int out, const std::string& out_path,
-                      OutputGrid& g);
+                      OutputGrid& g, const std::vector<std::string>& taken = {});
 void copy_grid_coordinates(const TimeVariable& tv, const std::string& like_path, const OutputGrid& g, int out,
                            const std::string& out_path);

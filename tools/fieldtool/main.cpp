@@ -56,7 +56,10 @@ default fill when there is none), missing_value and NaN become
 MISSING_VALUE; scale_factor and add_offset are applied. A point missing at
 any step is marked missing at step 2, where the programs look for missing
 points, and standard error says how many points that was. A classic file
-shorter than its header says, or with a damaged header, is refused.
+shorter than its header says, or with a damaged header, is refused. A
+netCDF-4 file is first read by a child process (its header and the first and
+last steps): a crash there, or one that takes longer than FIELDNEFF_OPEN_TIMEOUT
+seconds (default 30), refuses it.
 At most 2000 steps and 10000 points.)";
 
 const char* const TO_NETCDF = R"(Record pair K (default 1) becomes a NetCDF variable, float, named NAME

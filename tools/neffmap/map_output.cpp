@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <netcdf.h>
 
 #include "series_file.hpp"
@@ -73,13 +74,14 @@ void put_tile(const MapOutput& map, const std::vector<GridSlab>& slabs, int var,
         nc_write_check(put(map.nc.ncid, var, s.start, s.count, values + s.offset), map.file.path, doing);
 }
 
-// NaN (not tested, no value) and the chain's missing marker become the fill.
-const float* as_floats(MapOutput& map, const double* d, const float* f, int32_t n)
+// A point without a result, NaN and any other value that is not a finite
+// number (the chain's missing marker included) become the fill.
+const float* as_floats(MapOutput& map, const double* d, const float* f, const unsigned char* state, int32_t n)
 {
     map.floats.resize(size_t(n));
     for (int32_t i = 0; i < n; ++i) {
         const float x = d ? float(d[i]) : f[i];
-        map.floats[size_t(i)] = (d && std::isnan(d[i])) || x == MISSING_VALUE ? NC_FILL_FLOAT : x;
+        map.floats[size_t(i)] = has_result(state[i]) && std::isfinite(x) && x != MISSING_VALUE ? x : NC_FILL_FLOAT;
     }
     return map.floats.data();
 }
@@ -91,7 +93,8 @@ void define_map(MapOutput& map, const FieldSource& field, const TestSettings& te
     const std::string& path = map.file.path;
     create_netcdf(map.nc, map.file);
     const int out = map.nc.ncid;
-    define_grid_like(field.tv, field.path, out, path, map.grid);
+    define_grid_like(field.tv, field.path, out, path, map.grid,
+                     std::vector<std::string>(std::begin(MAP_VARIABLES), std::end(MAP_VARIABLES)));
     const OutputGrid& g = map.grid;
 
     const std::string method = neff_method_name(test.method);
@@ -140,11 +143,14 @@ void write_map_tile(MapOutput& map, const FieldSource& field, const PointTile& t
 {
     const std::vector<GridSlab> slabs = tile_slabs(field.tv, tile);
     const int32_t n = tile.points;
-    put_tile(map, slabs, map.r, as_floats(map, c.r.data(), nullptr, n), nc_put_vara_float, "writing r");
-    put_tile(map, slabs, map.neff, as_floats(map, nullptr, c.neff.data(), n), nc_put_vara_float, "writing neff");
-    put_tile(map, slabs, map.lag1, as_floats(map, c.neff_lag1.data(), nullptr, n), nc_put_vara_float,
+    const unsigned char* state = c.state.data();
+    put_tile(map, slabs, map.r, as_floats(map, c.r.data(), nullptr, state, n), nc_put_vara_float, "writing r");
+    put_tile(map, slabs, map.neff, as_floats(map, nullptr, c.neff.data(), state, n), nc_put_vara_float,
+             "writing neff");
+    put_tile(map, slabs, map.lag1, as_floats(map, c.neff_lag1.data(), nullptr, state, n), nc_put_vara_float,
              "writing neff_lag1");
-    put_tile(map, slabs, map.dof, as_floats(map, c.dof.data(), nullptr, n), nc_put_vara_float, "writing dof");
+    put_tile(map, slabs, map.dof, as_floats(map, c.dof.data(), nullptr, state, n), nc_put_vara_float,
+             "writing dof");
     map.doubles.resize(size_t(n));
     for (int32_t i = 0; i < n; ++i) map.doubles[size_t(i)] = std::isnan(c.p[size_t(i)]) ? NC_FILL_DOUBLE : c.p[size_t(i)];
     put_tile(map, slabs, map.p, map.doubles.data(), nc_put_vara_double, "writing p");
@@ -231,7 +237,13 @@ void close_map(MapOutput& map, const MapTest& test)
     const std::string& path = map.file.path;
     const int out = map.nc.ncid;
     number_attribute(out, NC_GLOBAL, "p_FDR", test.p_fdr, path);
+    // Every point of the grid in exactly one of these.
     count_attribute(out, "points_tested", test.counts.tested, path);
+    count_attribute(out, "points_missing_throughout", test.counts.absent, path);
+    count_attribute(out, "points_dropped_for_gaps", test.counts.gaps, path);
+    count_attribute(out, "points_constant", test.counts.constant, path);
+    count_attribute(out, "points_not_finite", test.counts.not_finite, path);
+    count_attribute(out, "points_dof_not_positive", test.counts.no_dof, path);
     count_attribute(out, "points_significant_local", test.counts.local, path);
     count_attribute(out, "points_significant_fdr", test.fdr, path);
     count_attribute(out, "points_dof_capped", test.counts.capped, path);

@@ -22,6 +22,10 @@ struct MapDescription {
     int32_t steps = 0;
 };
 
+// The map's own variables. A grid dimension of the field named like one of them
+// is renamed in the map (define_grid_like), never the variable.
+inline constexpr const char* MAP_VARIABLES[] = {"r", "neff", "neff_lag1", "dof", "p", "sig_local", "sig_fdr"};
+
 struct MapOutput {
     OutputFile file; // begun before the map is defined
     NetcdfWriter nc;

@@ -8,13 +8,16 @@
 #include "field_source.hpp"
 #include "interrupts.hpp"
 #include "map_output.hpp"
+#include "netcdf4_probe.hpp"
 #include "output_file.hpp"
 #include "result_picture.hpp"
 #include "run_error.hpp"
 #include "run_summary.hpp"
 #include "series_input.hpp"
+#include "series_source.hpp"
 #include "significance_map.hpp"
 #include "tile_pipeline.hpp"
+#include "unit_scaling.hpp"
 #include "work_files.hpp"
 
 namespace {
@@ -61,6 +64,9 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
 
     // Inputs.
     const FieldSource field = open_field(opt.field, opt.var, opt.field_steps);
+    // A NetCDF series gets the same first look as the field (open_field's).
+    const SeriesArgument series_argument = split_series_argument(opt.series);
+    probe_netcdf4_input(series_argument.file, series_argument.selector);
     const IndexSeries series = read_index_series(opt.series, opt.series_steps);
     check_series_against_field(field, series);
     if (!opt.picture.empty() && !grid_is_drawable(field))
@@ -85,8 +91,9 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     // The series goes through the chain once.
     ChainWorkspace ws;
     ws.path = choose_lag_path(this_cpu());
-    const SeriesChain series_chain = compute_series_chain(ws, series.values);
-    if (!opt.work.empty()) write_series_work_files(work, series.values, series_chain);
+    const std::vector<float> chain_series = scaled_to_unit(series.values);
+    const SeriesChain series_chain = compute_series_chain(ws, chain_series);
+    if (!opt.work.empty()) write_series_work_files(work, chain_series, series_chain);
 
     // The tiles.
     TileRun run;
@@ -124,5 +131,6 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!opt.quiet) print_summary(field, series, result, std::move(neff), test, seconds, run.phase);
+    if (!opt.quiet) print_renamed_grid(field, map.grid, opt.out);
     return notes;
 }

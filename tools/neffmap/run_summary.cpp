@@ -37,8 +37,11 @@ void print_summary(const FieldSource& field, const IndexSeries& series, const Ma
     std::printf("steps:     %d (field steps %lld … %lld, series steps %lld … %lld)\n", field.steps,
                 (long long)field.first_step, (long long)(field.first_step + field.steps - 1),
                 (long long)series.first_step, (long long)(series.first_step + series.steps() - 1));
-    std::printf("points:    %lld with a result, %lld missing throughout, %lld dropped for gaps\n",
-                (long long)c.with_result, (long long)c.absent, (long long)c.gaps);
+    // By reason: the counts add up to the grid's points.
+    std::printf("points:    %lld tested, %lld missing throughout, %lld dropped for gaps, %lld constant, %lld with "
+                "a value or result that is not a finite number, %lld with dof <= 0\n",
+                (long long)c.tested, (long long)c.absent, (long long)c.gaps, (long long)c.constant,
+                (long long)c.not_finite, (long long)c.no_dof);
     if (!neff.empty()) {
         const size_t m = neff.size();
         std::nth_element(neff.begin(), neff.begin() + m / 2, neff.end());
@@ -91,4 +94,12 @@ void print_summary(const FieldSource& field, const IndexSeries& series, const Ma
                     "stays near N and too many points pass; --neff min (the default) keeps the rate near alpha\n",
                     field.steps);
     std::printf("wall time: %.1f s\n", seconds);
+}
+
+void print_renamed_grid(const FieldSource& field, const OutputGrid& grid, const std::string& out)
+{
+    for (int d = 0; d < grid.rank; ++d)
+        if (grid.renamed[d])
+            std::printf("renamed:   the grid's \"%s\" is \"%s\" in %s, which has a variable \"%s\" of its own\n",
+                        field.tv.dim_names[d + 1], grid.names[d].c_str(), out.c_str(), field.tv.dim_names[d + 1]);
 }

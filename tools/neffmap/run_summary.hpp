@@ -6,11 +6,15 @@
 
 #include "field_source.hpp"
 #include "phase_map.hpp"
+#include "netcdf_output.hpp"
 #include "series_input.hpp"
 #include "significance_map.hpp"
 
 // "lat 73 × lon 144", or "a single point".
 std::string grid_text(const TimeVariable& tv);
+
+// A line for each grid dimension the map names differently from the field.
+void print_renamed_grid(const FieldSource& field, const OutputGrid& grid, const std::string& out);
 
 // neff: the chain's effective sample size over the grid (NaN where missing);
 // phase: the phase test's run, or null under the t test.

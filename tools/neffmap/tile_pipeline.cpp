@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "interrupts.hpp"
+#include "unit_scaling.hpp"
 
 namespace {
 
@@ -50,6 +51,7 @@ void compute_tile(const TileRun& run, Worker& w, TileSlot& s, MapTest& test)
     reserve_columns(s.columns, n);
     prepare_points(s.matrix, n, run.series->values, s.columns);
     if (run.phase) phase_test_points(*run.phase, w.phase, s.matrix, n, run.test.alpha, s.columns);
+    scale_points_to_unit(s.matrix, n, s.columns.state.data());
     if (run.work) write_tile_field_file(*run.work, w.files, s.tile, s.extent, s.matrix);
     compute_tile_chain(w.chain, s.matrix, n, *run.series_chain, s.columns.critical_lag.data(), s.columns.neff.data());
     s.counts = TileCounts{};

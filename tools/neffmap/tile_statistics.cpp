@@ -21,7 +21,9 @@ void add_counts(TileCounts& total, const TileCounts& tile)
 {
     total.absent += tile.absent;
     total.gaps += tile.gaps;
-    total.with_result += tile.with_result;
+    total.constant += tile.constant;
+    total.not_finite += tile.not_finite;
+    total.no_dof += tile.no_dof;
     total.tested += tile.tested;
     total.local += tile.local;
     total.capped += tile.capped;
@@ -35,16 +37,25 @@ void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& ser
     for (int32_t p0 = 0; p0 < points; p0 += lanes) {
         // One tile of the layout: step t of its points is lanes adjacent values.
         float* x = xs.v + cell(xs, 0, p0);
-        int32_t missing[most_lanes] = {};
+        int32_t missing[most_lanes] = {}, varies[most_lanes] = {}, not_finite[most_lanes] = {};
         for (int32_t t = 0; t < steps; ++t)
-            for (int32_t k = 0; k < lanes; ++k) missing[k] += x[size_t(t) * size_t(lanes) + size_t(k)] == MISSING_VALUE;
+            for (int32_t k = 0; k < lanes; ++k) {
+                const float v = x[size_t(t) * size_t(lanes) + size_t(k)];
+                missing[k] += v == MISSING_VALUE;
+                varies[k] |= v != x[k];
+                not_finite[k] |= !(std::fabs(v) <= std::numeric_limits<float>::max());
+            }
         double r[most_lanes];
         pearson_r_lanes(series.data(), x, lanes, steps, r);
         for (int32_t k = 0; k < lanes && p0 + k < points; ++k) {
             const size_t i = size_t(p0 + k);
-            c.state[i] = missing[k] == 0 ? POINT_PRESENT : missing[k] == steps ? POINT_ABSENT : POINT_GAP;
+            c.state[i] = missing[k] == steps ? POINT_ABSENT
+                         : missing[k] > 0    ? POINT_GAP
+                         : not_finite[k]     ? POINT_NOT_FINITE
+                         : !varies[k]        ? POINT_CONSTANT
+                                             : POINT_PRESENT;
             c.r[i] = c.state[i] == POINT_PRESENT ? r[k] : std::numeric_limits<double>::quiet_NaN();
-            if (c.state[i] != POINT_PRESENT) x[size_t(lanes) + size_t(k)] = MISSING_VALUE;
+            if (c.state[i] == POINT_GAP || c.state[i] == POINT_ABSENT) x[size_t(lanes) + size_t(k)] = MISSING_VALUE;
         }
     }
 }
@@ -57,21 +68,33 @@ void test_points(const TileMatrix& m, int32_t points, const SeriesChain& series,
     const double series_lag1 = double(series.aut[0]);
     for (int32_t p = 0; p < points; ++p) {
         const auto i = size_t(p);
+        unsigned char& state = c.state[i];
         c.lag1[i] = m.xs.v[cell(m.xs, 0, p)];
-        counts.absent += c.state[i] == POINT_ABSENT;
-        counts.gaps += c.state[i] == POINT_GAP;
-        counts.with_result += c.neff[i] != MISSING_VALUE && !std::isnan(c.neff[i]);
-        // The chain's missing marker is a finite number: a missing point is NaN here.
-        const bool present = c.state[i] == POINT_PRESENT && c.neff[i] != MISSING_VALUE;
-        const double chain = present ? double(c.neff[i]) : nan;
-        c.neff_lag1[i] = present ? lag1_neff(series_lag1, double(c.lag1[i]), steps) : nan;
-        const double neff = neff_for_test(s.method, chain, c.neff_lag1[i]);
-        counts.capped += neff > double(steps);
+        // The chain's missing marker is a finite number: it is not a result.
+        if (state == POINT_PRESENT &&
+            (!std::isfinite(c.r[i]) || !std::isfinite(c.lag1[i]) || !std::isfinite(c.neff[i]) ||
+             c.neff[i] == MISSING_VALUE))
+            state = POINT_NOT_FINITE;
+        c.neff_lag1[i] = state == POINT_PRESENT ? lag1_neff(series_lag1, double(c.lag1[i]), steps) : nan;
+        if (state == POINT_PRESENT && !std::isfinite(c.neff_lag1[i])) state = POINT_NOT_FINITE;
+        const bool result = state == POINT_PRESENT;
+        if (!result) c.r[i] = nan;
+        const double neff = result ? neff_for_test(s.method, double(c.neff[i]), c.neff_lag1[i]) : nan;
         c.dof[i] = test_dof(neff, steps);
         if (s.kind == TestKind::t) c.p[i] = two_sided_p(c.r[i], c.dof[i]);
-        const bool tested = !std::isnan(c.p[i]);
-        counts.tested += tested;
+        if (!result) c.p[i] = nan;
+        if (result && std::isnan(c.p[i]))
+            state = s.kind == TestKind::t && c.dof[i] <= 0 ? POINT_NO_DOF : POINT_NOT_FINITE;
+        if (state == POINT_NOT_FINITE) c.r[i] = c.neff_lag1[i] = c.dof[i] = c.p[i] = nan;
+        const bool tested = state == POINT_PRESENT;
+        counts.capped += tested && neff > double(steps);
         c.sig_local[i] = tested ? static_cast<signed char>(c.p[i] < s.alpha) : MASK_FILL;
         counts.local += c.sig_local[i] == 1;
+        counts.tested += tested;
+        counts.absent += state == POINT_ABSENT;
+        counts.gaps += state == POINT_GAP;
+        counts.constant += state == POINT_CONSTANT;
+        counts.not_finite += state == POINT_NOT_FINITE;
+        counts.no_dof += state == POINT_NO_DOF;
     }
 }

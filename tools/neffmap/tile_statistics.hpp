@@ -9,15 +9,24 @@
 #include "chain_tile.hpp"
 #include "significance.hpp"
 
+// Every point ends in one state, its reason for being tested or not; the map
+// and the summary count them by state, so that the counts add up to the grid.
 enum PointState : unsigned char {
-    POINT_PRESENT = 0,
-    POINT_GAP = 1,    // missing at some selected steps: dropped
-    POINT_ABSENT = 2, // missing at every selected step
+    POINT_PRESENT = 0,    // a value at every step; after test_points: tested
+    POINT_GAP = 1,        // missing at some selected steps: dropped
+    POINT_ABSENT = 2,     // missing at every selected step
+    POINT_CONSTANT = 3,   // the same value at every step: no correlation
+    POINT_NOT_FINITE = 4, // an infinite value, or a result that is not a finite number
+    POINT_NO_DOF = 5,     // dof <= 0: r and the sizes are known, the test cannot be made
 };
 
 // Student's t with an effective sample size, or phase-randomised surrogates
 // of the series (which set each point's p before the chain runs).
 enum class TestKind { t, phase };
+
+// Whether the map holds the point's r, neff, neff_lag1 and dof; every other
+// point is missing in every variable.
+inline bool has_result(unsigned char state) { return state == POINT_PRESENT || state == POINT_NO_DOF; }
 
 struct TestSettings {
     double alpha = 0.05;
@@ -42,22 +51,27 @@ struct TileColumns {
 void reserve_columns(TileColumns& c, int32_t points);
 
 // What a tile adds to the run's counts.
+// What a tile adds to the run's counts. absent + gaps + constant + not_finite
+// + no_dof + tested is the number of points.
 struct TileCounts {
-    int64_t absent = 0, gaps = 0;
-    int64_t with_result = 0; // an effective sample size that is a number
+    int64_t absent = 0, gaps = 0, constant = 0, not_finite = 0, no_dof = 0;
     int64_t tested = 0, local = 0;
-    int64_t capped = 0;      // the chosen neff exceeds N
+    int64_t capped = 0; // the chosen neff exceeds N
 };
 void add_counts(TileCounts& total, const TileCounts& tile);
 
 // Before the chain, on the tile as read (m.xs.count steps of `points` points):
-// each point's state, and r with the series for the points present. A point
-// missing at some step is marked missing at step 2, where lagscan looks, so that
-// the chain leaves it out as it leaves out a point missing at every step.
+// each point's state (present, gap, absent, constant or not finite), and r with
+// the series for the points present. A point missing at some step is marked
+// missing at step 2, where lagscan looks, so that the chain leaves it out as it
+// leaves out a point missing at every step.
 void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& series, TileColumns& c);
 
 // After the chain (m holding the autocorrelations, c the critical lags and
 // neff): the lag-1 values, neff_lag1, dof, p (under the phase test, c.p as
-// it stands) and the local mask.
+// it stands) and the local mask. A present point whose r, lag-1
+// autocorrelation, neff or neff_lag1 is not a finite number becomes
+// POINT_NOT_FINITE, one whose t test has dof not above 0 POINT_NO_DOF; neither
+// is tested. c.neff keeps the chain's values (the work files' bytes).
 void test_points(const TileMatrix& m, int32_t points, const SeriesChain& series, const TestSettings& s,
                  TileColumns& c, TileCounts& counts);
