@@ -317,7 +317,7 @@ variables:
   short t2m(time, station) ; t2m:_FillValue = -999s ; t2m:scale_factor = 0.5 ;
   float idx(time) ;
 data:
-  time = 0, 365, 730, 1095, 1460, 1825 ;
+  time = 0, 365, 730, 1096, 1461, 1826 ;
   station = 101, 102, 103, 104, 105 ;
   t2m = 1, 5, 3, 7, 2,
         4, 2, 8, 1, 6,
@@ -361,19 +361,23 @@ TEST(NeffmapChecks, BadSeriesAndStepsEndBeforeAnyWork)
     make_netcdf(dir, "st", STATIONS_CDL);
     generate(dir, {"--lon", "4", "--lat", "3", "--levels", "2", "--steps", "6", "f3.nc", "f3.csv"});
     write_file(dir.file("short.csv"), "idx\n1\n2\n3\n4\n5\n");
+    write_file(dir.file("six.csv"), "idx\n1\n2\n3\n4\n5\n6\n");
     write_file(dir.file("gap.csv"), "t,idx\n1,1\n2,2\n3,3\n4,\n5,5\n6,6\n");
+    write_file(dir.file("later.csv"), "date,idx\n2001-01-01,1\n2002-01-01,2\n2003-01-01,3\n");
     write_file(dir.file("out.nc"), "an older map");
     struct Case {
         std::vector<std::string> args;
         std::string file, words;
     } cases[] = {
-        {{"st.nc", "t2m", "short.csv", "out.nc"}, "short.csv", "the series has 5 steps, the field 6"},
-        {{"st.nc", "t2m", "short.csv", "out.nc"}, "short.csv", "field time 0 … 1825 days since 1990-01-01"},
-        {{"st.nc", "t2m", "gap.csv:idx", "out.nc"}, "gap.csv", "missing at step 4"},
-        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "2:3", "--series-steps", "2:3"}, "st.nc",
+        {{"st.nc", "t2m", "short.csv", "out.nc"}, "short.csv", "the field has 6 selected steps (1 … 6) and the series 5"},
+        {{"st.nc", "t2m", "later.csv", "out.nc"}, "later.csv",
+         "no steps in common (the field covers 1990 … 1995 and the series 2001 … 2003)"},
+        {{"st.nc", "t2m", "gap.csv:idx", "out.nc"}, "gap.csv", "has no value for step 4"},
+        {{"st.nc", "t2m", "six.csv", "out.nc", "--field-steps", "2:3", "--series-steps", "2:3"}, "six.csv",
          "at least 3"},
-        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "2:9"}, "st.nc", "--field-steps 2:9"},
-        {{"st.nc", "t2m", "st.nc", "out.nc"}, "st.nc", "FILE.nc:VAR"},
+        {{"st.nc", "t2m", "six.csv", "out.nc", "--field-steps", "2:9"}, "st.nc", "--field-steps 2:9"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "2:6"}, "--field-steps", "paired by date"},
+        {{"st.nc", "t2m", "st.nc", "out.nc"}, "st.nc", "FILE:VAR"},
         {{"st.nc", "nope", "st.nc:idx", "out.nc"}, "st.nc", "no variable named \"nope\""},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--jobs", "0"}, "--jobs", "not in range"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "4:2"}, "--field-steps", "ends before"},
@@ -383,6 +387,7 @@ TEST(NeffmapChecks, BadSeriesAndStepsEndBeforeAnyWork)
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--neff", "n"}, "--neff", "n not in {chain,lag1,min}"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--png-var", "q"}, "--png-var", "q not in"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--range", "1:-1"}, "--range", "LO below HI"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--period", "1993-05/1991-01"}, "--period", "comes after the end"},
         {{"f3.nc", "field", "f3.nc:index", "out.nc", "--png", "out.png"}, "f3.nc", "at most two dimensions"},
     };
     for (const Case& c : cases) {

@@ -19,6 +19,15 @@ struct MapDescription {
     std::string series_source;
     std::string field_steps, series_steps; // "1 … 240 of 240"
     int32_t steps = 0;
+
+    // The paired dates and what was done to the values (empty: no such thing).
+    std::string time_coverage_start, time_coverage_end;               // the field's paired dates
+    std::string series_time_coverage_start, series_time_coverage_end; // the series', where they differ
+    std::string time_step;                                            // "monthly", "daily", "6 hours"
+    std::string pairing;                                              // "by date", or how by position
+    int64_t lag = 0;
+    std::string anomalies, detrend; // what was removed, or "none"
+    std::string slope_units;        // "K per degC"; "" when either side's units are unknown
 };
 
 struct MapOutput {
@@ -26,6 +35,7 @@ struct MapOutput {
     NetcdfWriter nc;
     OutputGrid grid;
     int r = -1, neff = -1, lag1 = -1, dof = -1, p = -1, local = -1, fdr = -1;
+    int slope = -1;
     // A tile's values on their way to the file.
     std::vector<float> floats;
     std::vector<double> doubles;
@@ -48,6 +58,9 @@ void write_fdr_mask(MapOutput& map, const FieldSource& field, const MapTest& tes
 // For the summary and the picture; only before close_map.
 std::vector<float> read_map_floats(MapOutput& map, const FieldSource& field, int var);
 std::vector<unsigned char> read_map_mask(MapOutput& map, const FieldSource& field, int var);
+
+// The annual-cycle warning as a global attribute, found once every tile is done.
+void add_map_warning(MapOutput& map, const std::string& warning);
 
 // The test's global attributes; then closes the file (still under its
 // temporary name).

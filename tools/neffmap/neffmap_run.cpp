@@ -10,10 +10,10 @@
 #include "map_output.hpp"
 #include "map_picture.hpp"
 #include "output_file.hpp"
+#include "paired_steps.hpp"
 #include "result_picture.hpp"
 #include "run_error.hpp"
 #include "run_summary.hpp"
-#include "series_input.hpp"
 #include "significance_map.hpp"
 #include "tile_pipeline.hpp"
 #include "work_files.hpp"
@@ -30,7 +30,7 @@ std::string range_text(int64_t first, int32_t steps, int64_t total)
 // No output may land on an input or on another output, by any name.
 void check_outputs(const RunOptions& opt)
 {
-    const std::string inputs[] = {opt.field, series_file(opt.series)};
+    const std::string inputs[] = {opt.field, split_series_argument(opt.series).file};
     refuse_output_over_inputs(opt.out, inputs, 2);
     if (!opt.png.empty()) {
         refuse_output_over_inputs(opt.png, inputs, 2);
@@ -40,6 +40,27 @@ void check_outputs(const RunOptions& opt)
         refuse_same_output(opt.work, opt.out);
         if (!opt.png.empty()) refuse_same_output(opt.work, opt.png);
     }
+}
+
+// What the map says about the paired dates and the transforms.
+void describe_dates(const PairedSteps& paired, const FieldSource& field, const RunOptions& opt, MapDescription& d)
+{
+    const Pairing& p = paired.pairing;
+    d.time_coverage_start = p.field_start;
+    d.time_coverage_end = p.field_end;
+    d.series_time_coverage_start = p.series_start;
+    d.series_time_coverage_end = p.series_end;
+    d.time_step = p.time_step;
+    d.pairing = p.by_date ? "by date" : p.note;
+    d.lag = opt.pairing.lag;
+    const ClimatologyPlan& plan = paired.field.plan;
+    d.anomalies = !opt.anomalies                               ? "none"
+                  : plan.cycle == CycleKind::calendar_months  ? "the mean of each calendar month removed"
+                  : plan.cycle == CycleKind::annual_harmonics ? "three annual harmonics removed"
+                                                              : "the mean removed";
+    d.detrend = opt.detrend ? "the least-squares line removed" : "none";
+    if (!field.units.empty() && !paired.series.units.empty())
+        d.slope_units = field.units + " per " + paired.series.units;
 }
 
 } // namespace
@@ -58,12 +79,11 @@ void run_neffmap(const RunOptions& opt)
     if (!opt.png.empty()) begin_output_file(picture, opt.png);
     WorkDirectory work;
     if (!opt.work.empty())
-        open_work_directory(work, opt.work, {opt.field, series_file(opt.series)}, {opt.out, opt.png});
+        open_work_directory(work, opt.work, {opt.field, split_series_argument(opt.series).file}, {opt.out, opt.png});
 
-    // Inputs.
-    const FieldSource field = open_field(opt.field, opt.var, opt.field_steps);
-    const IndexSeries series = read_index_series(opt.series, opt.series_steps);
-    check_series_against_field(field, series);
+    // Inputs: the field, and the series paired with it and transformed.
+    FieldSource field = open_field(opt.field, opt.var);
+    const PairedSteps paired = pair_with_field(field, opt);
     if (!opt.png.empty() && !grid_is_drawable(field))
         fail(field.path, "--png draws a grid of at most two dimensions and " + std::to_string(MAX_MAP_SIDE) +
                              " rows and columns; variable \"" + opt.var + "\" has " + grid_text(field.tv) +
@@ -75,20 +95,22 @@ void run_neffmap(const RunOptions& opt)
     d.field_source = opt.field + ":" + opt.var;
     d.series_source = opt.series;
     d.field_steps = range_text(field.first_step, field.steps, int64_t(field.tv.sizes[0]));
-    d.series_steps = range_text(series.first_step, series.steps(), series.steps_in_file);
+    d.series_steps = range_text(paired.pairing.series_first + 1, paired.pairing.n, int64_t(paired.series.values.size()));
+    describe_dates(paired, field, opt, d);
     define_map(map, field, test, d);
     check_interrupt();
 
     // The series goes through the chain once.
     ChainWorkspace ws;
     ws.path = choose_lag_path(this_cpu());
-    const SeriesChain series_chain = compute_series_chain(ws, series.values);
-    if (!opt.work.empty()) write_series_work_files(work, series.values, series_chain);
+    const SeriesChain series_chain = compute_series_chain(ws, paired.values);
+    if (!opt.work.empty()) write_series_work_files(work, paired.values, series_chain);
 
     // The tiles.
     TileRun run;
     run.field = &field;
-    run.series = &series;
+    run.series = &paired.values;
+    run.transforms = &paired.field;
     run.series_chain = &series_chain;
     run.test = test;
     run.path = ws.path;
@@ -107,7 +129,9 @@ void run_neffmap(const RunOptions& opt)
         draw_result_png(picture, field, read_map_floats(map, field, var), read_map_mask(map, field, map.fdr), result,
                         opt);
     }
-    std::vector<float> neff = opt.quiet ? std::vector<float>{} : read_map_floats(map, field, map.neff);
+    std::vector<float> dof = opt.quiet ? std::vector<float>{} : read_map_floats(map, field, map.dof);
+    const std::string warning = annual_cycle_warning(paired, result.counts.annual_cycle);
+    add_map_warning(map, warning);
     close_map(map, result);
     check_interrupt();
 
@@ -117,5 +141,6 @@ void run_neffmap(const RunOptions& opt)
     if (!opt.work.empty()) commit_work_directory(work);
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!opt.quiet) print_summary(field, series, result, std::move(neff), test, seconds);
+    if (!warning.empty()) std::fprintf(stderr, "neffmap: warning: %s\n", warning.c_str());
+    if (!opt.quiet) print_summary(field, paired, result, std::move(dof), test, warning, seconds);
 }

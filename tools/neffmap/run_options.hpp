@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "pairing.hpp"
+#include "series_source.hpp"
 #include "significance.hpp"
 #include "value_ranges.hpp"
 
@@ -13,7 +15,6 @@ struct RunOptions {
     std::string png;  // empty: no picture
     std::string work; // empty: no work files
     int jobs = 1;     // tiles computed at once
-    StepRange field_steps, series_steps;
     bool quiet = false;
     double alpha = 0.05;
     double q = 0.10;
@@ -22,4 +23,12 @@ struct RunOptions {
     bool fixed_range = false;
     ValueRange range;
     std::string command_line; // for the history attribute
+
+    // Dates: which steps of the field and of the series are paired (--period,
+    // --lag, --pair-by-position, --field-steps, --series-steps), how the
+    // series is read (--missing-value), and what is taken out of both before
+    // the chain.
+    PairingOptions pairing;
+    SeriesReadOptions series_read;
+    bool anomalies = false, detrend = false;
 };

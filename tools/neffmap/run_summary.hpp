@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "field_source.hpp"
-#include "series_input.hpp"
+#include "paired_steps.hpp"
 #include "significance_map.hpp"
 
 // "lat 73 × lon 144", or "a single point".
 std::string grid_text(const TimeVariable& tv);
 
-// neff: the chain's effective sample size over the grid (NaN where missing).
-void print_summary(const FieldSource& field, const IndexSeries& series, const MapTest& test,
-                   std::vector<float> neff, const TestSettings& settings, double seconds);
+// dof: the test's degrees of freedom over the grid (NaN where missing);
+// warning: the annual-cycle warning, or "".
+void print_summary(const FieldSource& field, const PairedSteps& paired, const MapTest& test,
+                   std::vector<float> dof, const TestSettings& settings, const std::string& warning,
+                   double seconds);

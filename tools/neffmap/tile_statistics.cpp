@@ -8,6 +8,7 @@ void reserve_columns(TileColumns& c, int32_t points)
     const auto n = size_t(points);
     c.state.resize(n);
     c.r.resize(n);
+    c.slope.resize(n);
     c.critical_lag.resize(n);
     c.neff.resize(n);
     c.lag1.resize(n);
@@ -25,7 +26,35 @@ void add_counts(TileCounts& total, const TileCounts& tile)
     total.tested += tile.tested;
     total.local += tile.local;
     total.capped += tile.capped;
+    total.annual_cycle.tested += tile.annual_cycle.tested;
+    total.annual_cycle.with_cycle += tile.annual_cycle.with_cycle;
 }
+
+namespace {
+
+// regression_slope's sums for the `lanes` points of one block, side by side:
+// x[t * lanes + k] is point k at step t. The series' own sums are the same for
+// every lane.
+void slopes_lanes(const float* series, const float* x, int32_t lanes, int32_t steps, double* slope)
+{
+    constexpr int32_t most_lanes = 16;
+    double sx = 0, sy[most_lanes] = {};
+    for (int32_t t = 0; t < steps; ++t) {
+        sx += double(series[t]);
+        for (int32_t k = 0; k < lanes; ++k) sy[k] += double(x[size_t(t) * size_t(lanes) + size_t(k)]);
+    }
+    const double mx = sx / steps;
+    double my[most_lanes], sxx = 0, sxy[most_lanes] = {};
+    for (int32_t k = 0; k < lanes; ++k) my[k] = sy[k] / steps;
+    for (int32_t t = 0; t < steps; ++t) {
+        const double dx = double(series[t]) - mx;
+        sxx += dx * dx;
+        for (int32_t k = 0; k < lanes; ++k) sxy[k] += dx * (double(x[size_t(t) * size_t(lanes) + size_t(k)]) - my[k]);
+    }
+    for (int32_t k = 0; k < lanes; ++k) slope[k] = sxx == 0 ? std::numeric_limits<double>::quiet_NaN() : sxy[k] / sxx;
+}
+
+} // namespace
 
 void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& series, TileColumns& c)
 {
@@ -38,12 +67,14 @@ void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& ser
         int32_t missing[most_lanes] = {};
         for (int32_t t = 0; t < steps; ++t)
             for (int32_t k = 0; k < lanes; ++k) missing[k] += x[size_t(t) * size_t(lanes) + size_t(k)] == MISSING_VALUE;
-        double r[most_lanes];
+        double r[most_lanes], slope[most_lanes];
         pearson_r_lanes(series.data(), x, lanes, steps, r);
+        slopes_lanes(series.data(), x, lanes, steps, slope);
         for (int32_t k = 0; k < lanes && p0 + k < points; ++k) {
             const size_t i = size_t(p0 + k);
             c.state[i] = missing[k] == 0 ? POINT_PRESENT : missing[k] == steps ? POINT_ABSENT : POINT_GAP;
             c.r[i] = c.state[i] == POINT_PRESENT ? r[k] : std::numeric_limits<double>::quiet_NaN();
+            c.slope[i] = c.state[i] == POINT_PRESENT ? slope[k] : std::numeric_limits<double>::quiet_NaN();
             if (c.state[i] != POINT_PRESENT) x[size_t(lanes) + size_t(k)] = MISSING_VALUE;
         }
     }
