@@ -100,7 +100,7 @@ void define_map(MapOutput& map, const FieldSource& field, const TestSettings& te
     // Units only where both sides name theirs.
     if (d.slope_units.empty()) {
         nc_check(nc_del_att(out, map.slope, "units"), path, "slope units");
-        text_attribute(out, map.slope, "comment", "field units per unit of the series; a file does not name its units",
+        text_attribute(out, map.slope, "comment", "field units per unit of the series (the inputs do not name both units)",
                        path);
     } else {
         text_attribute(out, map.slope, "units", d.slope_units, path);
