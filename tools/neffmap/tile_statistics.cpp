@@ -32,26 +32,39 @@ void add_counts(TileCounts& total, const TileCounts& tile)
 
 namespace {
 
-// regression_slope's sums for the `lanes` points of one block, side by side:
-// x[t * lanes + k] is point k at step t. The series' own sums are the same for
+// regression_slope's sums for the L points of one block, side by side:
+// x[t * L + k] is point k at step t. The series' own sums are the same for
 // every lane.
-void slopes_lanes(const float* series, const float* x, int32_t lanes, int32_t steps, double* slope)
+template <int L>
+[[gnu::always_inline]] inline void slopes_of_block(const float* series, const float* x, int32_t steps, double* slope)
 {
-    constexpr int32_t most_lanes = 16;
-    double sx = 0, sy[most_lanes] = {};
+    double sx = 0, sy[L] = {};
     for (int32_t t = 0; t < steps; ++t) {
         sx += double(series[t]);
-        for (int32_t k = 0; k < lanes; ++k) sy[k] += double(x[size_t(t) * size_t(lanes) + size_t(k)]);
+        for (int k = 0; k < L; ++k) sy[k] += double(x[size_t(t) * L + size_t(k)]);
     }
     const double mx = sx / steps;
-    double my[most_lanes], sxx = 0, sxy[most_lanes] = {};
-    for (int32_t k = 0; k < lanes; ++k) my[k] = sy[k] / steps;
+    double my[L], sxx = 0, sxy[L] = {};
+    for (int k = 0; k < L; ++k) my[k] = sy[k] / steps;
     for (int32_t t = 0; t < steps; ++t) {
         const double dx = double(series[t]) - mx;
         sxx += dx * dx;
-        for (int32_t k = 0; k < lanes; ++k) sxy[k] += dx * (double(x[size_t(t) * size_t(lanes) + size_t(k)]) - my[k]);
+        for (int k = 0; k < L; ++k) sxy[k] += dx * (double(x[size_t(t) * L + size_t(k)]) - my[k]);
     }
-    for (int32_t k = 0; k < lanes; ++k) slope[k] = sxx == 0 ? std::numeric_limits<double>::quiet_NaN() : sxy[k] / sxx;
+    for (int k = 0; k < L; ++k) slope[k] = sxx == 0 ? std::numeric_limits<double>::quiet_NaN() : sxy[k] / sxx;
+}
+
+// Built for each instruction set, as the correlations are; the same bits on each.
+// lanes is a kernel's width: 4, 8 or 16.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void slopes_lanes(const float* series, const float* x,
+                                                                             int32_t lanes, int32_t steps,
+                                                                             double* slope)
+{
+    switch (lanes) {
+    case 16: return slopes_of_block<16>(series, x, steps, slope);
+    case 8: return slopes_of_block<8>(series, x, steps, slope);
+    default: return slopes_of_block<4>(series, x, steps, slope);
+    }
 }
 
 } // namespace
