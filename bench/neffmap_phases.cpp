@@ -2,8 +2,8 @@
 // on one thread, tile after tile, and times each phase on the thread's CPU
 // clock: reading the tile from the field, the chain (lagscan's kernel, then
 // sigcut's and nstar's functions), and the rest (the points' state and r, the
-// test, writing the map, the FDR threshold and mask), and with --anomalies or
-// --detrend the transforms of the tiles. The sum is close to the CPU time of
+// test, writing the map, the FDR threshold and mask), and the transforms of the
+// tiles (--anomalies and --detrend, or without them the annual-cycle test). The sum is close to the CPU time of
 // `neffmap --jobs 1`; with more jobs the same work is shared out.
 //
 // Usage: neffmap_phases FIELD VAR SERIES [runs] [--anomalies] [--detrend]
@@ -140,9 +140,8 @@ int main(int argc, char** argv)
     const double total = median(reading) + median(transforms) + median(kernel) + median(sizes) + median(rest);
     std::printf("phases, CPU seconds on one thread (median of %d runs):\n", runs);
     std::printf("  reading    %6.3f s  %4.1f %%\n", median(reading), 100 * median(reading) / total);
-    if (opt.anomalies || opt.detrend)
-        std::printf("  transforms %6.3f s  %4.1f %%  (--anomalies, --detrend on the tiles)\n", median(transforms),
-                    100 * median(transforms) / total);
+    std::printf("  transforms %6.3f s  %4.1f %%  (--anomalies and --detrend, or the annual-cycle test)\n",
+                median(transforms), 100 * median(transforms) / total);
     std::printf("  the chain  %6.3f s  %4.1f %%  (lagscan's kernel %.3f s, sigcut's and nstar's %.3f s)\n",
                 median(kernel) + median(sizes), 100 * (median(kernel) + median(sizes)) / total, median(kernel),
                 median(sizes));
