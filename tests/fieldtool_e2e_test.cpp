@@ -154,8 +154,10 @@ TEST(FieldtoolCsvRun, BadInputsNameTheFileAndTheCause)
     write_file(dir.file("wide.csv"), wide + "\n");
     std::string names = "c0", values = "0";
     for (int i = 1; i < 1100; ++i) {
-        names += ",c" + std::to_string(i);
-        values += "," + std::to_string(i);
+        names += ",c";
+        names += std::to_string(i);
+        values += ',';
+        values += std::to_string(i);
     }
     write_file(dir.file("named.csv"), names + "\n" + values + "\n");
     write_file(dir.file("nul.csv"), std::string("a,b\n1,2\n2\0\n3,4\n", 15));
