@@ -1,7 +1,6 @@
 // fieldtool run as a user runs it, on files made by hand, by ncgen and by lagscan.
 #include <gtest/gtest.h>
 #include <netcdf.h>
-#include <png.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -64,45 +63,6 @@ std::vector<float> nc_floats(int ncid, const char* var, size_t n)
     std::vector<float> v(n);
     EXPECT_EQ(nc_get_var_float(ncid, varid, v.data()), NC_NOERR) << var;
     return v;
-}
-
-struct Picture {
-    bool ok = false;
-    unsigned width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-    bool grey(unsigned x, unsigned y) const
-    {
-        const unsigned char* p = &rgb[(size_t(y) * width + x) * 3];
-        return p[0] == 150 && p[1] == 150 && p[2] == 150;
-    }
-};
-
-double grey_centre_y(const Picture& pic)
-{
-    double sum = 0;
-    int count = 0;
-    for (unsigned y = 0; y < pic.height; ++y)
-        for (unsigned x = 0; x < pic.width; ++x)
-            if (pic.grey(x, y)) {
-                sum += y;
-                ++count;
-            }
-    return count ? sum / count : -1;
-}
-
-Picture decode_png(const std::string& path)
-{
-    Picture pic;
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return pic;
-    image.format = PNG_FORMAT_RGB;
-    pic.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, pic.rgb.data(), 0, nullptr)) return pic;
-    pic.ok = true;
-    pic.width = image.width;
-    pic.height = image.height;
-    return pic;
 }
 
 } // namespace
@@ -338,137 +298,6 @@ TEST(FieldtoolNetcdfRun, GridShapeSurvivesLagscanAndShapesTheOutput)
     EXPECT_EQ(ndims, 1);
     EXPECT_EQ(nc_floats(nc, "neff", 3), (std::vector<float>{7, 8, 9}));
     nc_close(nc);
-}
-
-TEST(FieldtoolPngRun, MapDecodesWithGreyWhereMissingAndNorthUp)
-{
-    TempDir dir;
-    // 4 columns x 3 rows; row 0, column 0 is missing. 1024 / 4 = 256 px, kept to 64 px cells.
-    std::vector<float> v(12);
-    for (int p = 0; p < 12; ++p) v[size_t(p)] = float(p) * 0.5f;
-    v[0] = MISSING_VALUE;
-    write_file(dir.file("map"), pair_bytes(1, 0, 0, {1}) + pair_bytes(NEFF_RECORD_TAG, 4, 3, v));
-    const unsigned cell = 64, margin = 16;
-    auto corner_cell_grey = [&](const Picture& pic, bool top) {
-        const unsigned y = top ? margin + cell / 2 : margin + 2 * cell + cell / 2;
-        return pic.grey(margin + cell / 2, y);
-    };
-
-    RunResult r = run_tool(dir, {"png", "map", "map.png", "--record", "2"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    Picture pic = decode_png(dir.file("map.png"));
-    ASSERT_TRUE(pic.ok);
-    EXPECT_EQ(pic.width, 2 * margin + 4 * cell);
-    EXPECT_GT(pic.height, 3 * cell + 2 * margin);
-    EXPECT_TRUE(corner_cell_grey(pic, false)) << "row 0 is the southernmost, at the bottom";
-    EXPECT_FALSE(corner_cell_grey(pic, true));
-    int grey = 0;
-    for (unsigned y = 0; y < pic.height; ++y)
-        for (unsigned x = 0; x < pic.width; ++x) grey += pic.grey(x, y);
-    EXPECT_EQ(grey, int(cell * cell)) << "exactly one cell is grey";
-
-    r = run_tool(dir, {"png", "map", "flip.png", "--record", "2", "--flip"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    pic = decode_png(dir.file("flip.png"));
-    ASSERT_TRUE(pic.ok);
-    EXPECT_TRUE(corner_cell_grey(pic, true));
-
-    // A template whose latitudes fall from north to south puts row 0 on top.
-    std::string cdl = SST_CDL;
-    cdl.replace(cdl.find("lat = -10, 0, 10"), 16, "lat = 10, 0, -10");
-    make_netcdf(dir, "north", cdl);
-    make_netcdf(dir, "south", SST_CDL);
-    for (const char* like : {"north", "south"}) {
-        r = run_tool(dir, {"png", "map", "like.png", "--record", "2", "--like", std::string(like) + ".nc", "sst"});
-        ASSERT_EQ(r.status, 0) << r.err;
-        pic = decode_png(dir.file("like.png"));
-        ASSERT_TRUE(pic.ok);
-        // Tick labels move the grid; the grey cell's height tells which row is on top.
-        EXPECT_EQ(grey_centre_y(pic) < margin + 1.5 * cell, std::string(like) == "north") << like;
-    }
-
-    // Record 1 holds one value with no grid shape.
-    r = run_tool(dir, {"png", "map", "none.png"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("holds no grid to draw"), std::string::npos) << r.err;
-    r = run_tool(dir, {"png", "map", "none.png", "--record", "3"});
-    EXPECT_NE(r.err.find("has 2 record pairs, so there is no pair 3"), std::string::npos) << r.err;
-    EXPECT_FALSE(file_exists(dir.file("none.png")));
-}
-
-TEST(FieldtoolPngRun, DivergingScaleFixedRangeAndCoordinateLabels)
-{
-    TempDir dir;
-    // 4 columns x 3 rows like SST_CDL; stored row 0 is drawn at the bottom (screen row 2).
-    const std::vector<float> v = {-0.5f, 0, 0.5f, 1, 0.25f, -0.25f, 0, 0, 0, 0, 0, 0};
-    write_file(dir.file("map"), pair_bytes(NEFF_RECORD_TAG, 4, 3, v));
-    const unsigned cell = 64, margin = 16;
-    struct Px {
-        unsigned r, g, b;
-        bool operator==(const Px&) const = default;
-    };
-    auto cell_px = [&](const Picture& pic, unsigned col, unsigned screen_row) {
-        const unsigned char* p = &pic.rgb[(size_t(margin + screen_row * cell + cell / 2) * pic.width + margin + col * cell + cell / 2) * 3];
-        return Px{p[0], p[1], p[2]};
-    };
-    auto png = [&](const std::vector<std::string>& options) {
-        std::vector<std::string> args = {"png", "map", "out.png"};
-        args.insert(args.end(), options.begin(), options.end());
-        const RunResult r = run_tool(dir, args);
-        EXPECT_EQ(r.status, 0) << r.err;
-        return decode_png(dir.file("out.png"));
-    };
-
-    Picture pic = png({"--diverging"});
-    ASSERT_TRUE(pic.ok);
-    const Px zero = cell_px(pic, 1, 2), minus = cell_px(pic, 0, 2), plus = cell_px(pic, 2, 2), one = cell_px(pic, 3, 2);
-    EXPECT_TRUE(zero.r >= 240 && zero.g >= 240 && zero.b >= 240) << "0 is white-ish";
-    EXPECT_EQ(minus, (Px{plus.b, plus.g, plus.r})) << "-0.5 and 0.5 mirror each other";
-    EXPECT_GT(minus.b, minus.r + 50) << "below 0 is blue";
-    EXPECT_GT(one.r, one.b + 80) << "the top of the range is red";
-
-    pic = png({"--diverging", "--range", "-0.5:0.5"});
-    ASSERT_TRUE(pic.ok);
-    EXPECT_EQ(cell_px(pic, 3, 2), cell_px(pic, 2, 2)) << "1 is clamped to the end at 0.5";
-    EXPECT_EQ(cell_px(pic, 0, 2), (Px{one.b, one.g, one.r})) << "-0.5 is now the blue end";
-
-    pic = png({"--range", "0:0.25"});
-    ASSERT_TRUE(pic.ok);
-    EXPECT_EQ(cell_px(pic, 0, 2), cell_px(pic, 1, 2));
-    EXPECT_EQ(cell_px(pic, 2, 2), cell_px(pic, 3, 2));
-    EXPECT_EQ(cell_px(pic, 2, 2), cell_px(pic, 0, 1)) << "0.5, 1 and 0.25 all at the top end";
-    EXPECT_NE(cell_px(pic, 0, 2), cell_px(pic, 2, 2));
-
-    for (const char* bad : {"1:0", "0:0", "a:1", "1", ":1", "1:2x", "nan:1", "0:inf"}) {
-        const RunResult r = run_tool(dir, {"png", "map", "bad.png", "--range", bad});
-        EXPECT_EQ(r.status, 2) << bad;
-        EXPECT_NE(r.err.find("--range: needs LO:HI"), std::string::npos) << bad << ": " << r.err;
-    }
-    EXPECT_FALSE(file_exists(dir.file("bad.png")));
-
-    // With a template the edges carry its latitudes and longitudes; without, nothing
-    // is written beside the grid.
-    make_netcdf(dir, "south", SST_CDL);
-    auto ink_left_of_grid = [&](const Picture& p) {
-        int n = 0;
-        for (unsigned y = margin; y < margin + 3 * cell; ++y) {
-            // Everything left of the row's first coloured pixel, less the grid's frame.
-            unsigned x = 0;
-            auto px = [&](unsigned i) { return &p.rgb[(size_t(y) * p.width + i) * 3]; };
-            while (x < p.width && (px(x)[0] == 255 || px(x)[1] == 0)) ++x;
-            for (unsigned i = 0; i + 1 < x; ++i) n += px(i)[0] == 0 && px(i)[1] == 0 && px(i)[2] == 0;
-        }
-        return n;
-    };
-    pic = png({"--flip"});
-    ASSERT_TRUE(pic.ok);
-    const unsigned plain_width = pic.width, plain_height = pic.height;
-    EXPECT_EQ(ink_left_of_grid(pic), 0);
-    pic = png({"--like", "south.nc", "sst", "--diverging"});
-    ASSERT_TRUE(pic.ok);
-    EXPECT_GT(ink_left_of_grid(pic), 50) << "latitude labels";
-    EXPECT_GT(pic.width, plain_width);
-    EXPECT_GT(pic.height, plain_height) << "a row of longitude labels under the grid";
 }
 
 TEST(FieldtoolInfoRun, CountsAndRangeOfAMixedFile)

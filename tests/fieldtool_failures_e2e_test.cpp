@@ -109,9 +109,12 @@ TEST(FieldtoolOutputs, APipeBehindDevStdoutIsWrittenAsItIs)
 {
     TempDir dir;
     write_file(dir.file("map"), grid_record());
+    // A picture's format comes from its name: a link named for it stands for the pipe.
+    std::filesystem::create_symlink("/dev/stdout", dir.file("out.png"));
     for (const char* command : {"png", "to-netcdf"}) {
+        const std::string out = command[0] == 'p' ? "out.png" : "/dev/stdout";
         const RunResult r =
-            run_program("/bin/sh", "", dir.path, {"-c", fieldtool + " " + command + " map /dev/stdout | wc -c"});
+            run_program("/bin/sh", "", dir.path, {"-c", fieldtool + " " + command + " map " + out + " | wc -c"});
         ASSERT_EQ(r.status, 0) << command << ": " << r.err;
         EXPECT_GT(std::atol(r.out.c_str()), 100) << command;
     }
@@ -124,12 +127,12 @@ TEST(FieldtoolOutputs, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten)
     write_file(dir.file("map"), grid_record());
     write_file(dir.file("one.csv"), "1\n2\n");
     std::filesystem::create_hard_link(dir.file("one.csv"), dir.file("same.csv"));
-    std::filesystem::create_symlink("map", dir.file("maplink"));
+    std::filesystem::create_symlink("map", dir.file("maplink.png"));
     const std::string nc = read_file(dir.file("x.nc")), map = read_file(dir.file("map"));
     const std::vector<std::string> cases[] = {
         {"from-netcdf", "x.nc", "t", "x.nc"},
         {"from-csv", "one.csv", "same.csv"},
-        {"png", "map", "maplink"},
+        {"png", "map", "maplink.png"},
         {"to-netcdf", "map", "x.nc", "--like", "x.nc", "t"},
     };
     for (const auto& args : cases) {
@@ -149,6 +152,7 @@ TEST(FieldtoolOutputs, ErrorsNameTheRealCause)
     write_file(dir.file("map"), grid_record());
     write_file(dir.file("one.csv"), "1\n2\n");
     std::filesystem::create_directory(dir.file("sub"));
+    std::filesystem::create_directory(dir.file("sub.png"));
     // The record is 4 columns x 3 rows; this one claims 3 columns x 4 rows.
     std::vector<float> v(12, 1.0f);
     write_file(dir.file("turned"), pair_bytes(1, 3, 4, v));
@@ -159,7 +163,7 @@ TEST(FieldtoolOutputs, ErrorsNameTheRealCause)
     const Case cases[] = {
         {{"png", "map", "nowhere/map.png"}, "nowhere/map.png: its directory nowhere does not exist"},
         {{"to-netcdf", "map", "nowhere/map.nc"}, "nowhere/map.nc: its directory nowhere does not exist"},
-        {{"png", "map", "sub"}, "sub: is a directory"},
+        {{"png", "map", "sub.png"}, "sub.png: is a directory"},
         {{"to-netcdf", "map", "sub"}, "sub: is a directory"},
         {{"from-csv", "one.csv", "sub"}, "sub: is a directory"},
         {{"to-netcdf", "turned", "o.nc", "--like", "grid.nc", "t"}, "is not the record's 4 rows × 3 columns"},

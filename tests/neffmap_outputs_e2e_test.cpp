@@ -130,6 +130,8 @@ TEST(NeffmapOutputs, NoOutputLandsOnAnInputOrOnAnotherOutput)
     for (int t = 0; t < 40; ++t) series += pair_bytes(t + 1, 1, 1, {0.1f * float(t % 7)});
     write_file(dir.file("idx.dat"), series);
     std::filesystem::create_symlink("f.nc", dir.file("link.nc"));
+    std::filesystem::create_symlink("f.nc", dir.file("link.png"));
+    std::filesystem::create_symlink("map.nc", dir.file("map.png"));
     std::filesystem::create_hard_link(dir.file("f.nc"), dir.file("hard.nc"));
     const std::string field = read_file(dir.file("f.nc")), index = read_file(dir.file("idx.dat"));
     const struct {
@@ -140,11 +142,13 @@ TEST(NeffmapOutputs, NoOutputLandsOnAnInputOrOnAnotherOutput)
         {{"f.nc", "field", "idx.csv:index", "link.nc"}, "link.nc", "is the input f.nc itself"},
         {{"f.nc", "field", "idx.csv:index", "hard.nc"}, "hard.nc", "is the input f.nc itself"},
         {{"f.nc", "field", "idx.dat", "idx.dat"}, "idx.dat", "is the input idx.dat itself"},
-        {{"f.nc", "field", "idx.csv:index", "new.nc", "--png", "link.nc"}, "link.nc", "is the input f.nc itself"},
-        {{"f.nc", "field", "idx.csv:index", "new.nc", "--png", "new.nc"}, "new.nc", "names the same file as the output"},
-        {{"f.nc", "field", "idx.csv:index", "new.nc", "--png", "./new.nc"}, "./new.nc",
-         "names the same file as the output new.nc"},
-        {{"f.nc", "field", "idx.csv:index", "map.nc", "--png", "map.nc"}, "map.nc", "names the same file as the output"},
+        {{"f.nc", "field", "idx.csv:index", "new.nc", "--png", "link.png"}, "link.png", "is the input f.nc itself"},
+        {{"f.nc", "field", "idx.csv:index", "new.svg", "--picture", "new.svg"}, "new.svg",
+         "names the same file as the output"},
+        {{"f.nc", "field", "idx.csv:index", "new.svg", "--png", "./new.svg"}, "./new.svg",
+         "names the same file as the output new.svg"},
+        {{"f.nc", "field", "idx.csv:index", "map.nc", "--picture", "map.png"}, "map.png",
+         "names the same file as the output"},
         {{"f.nc", "field", "idx.csv:index", "new.nc", "--work", "new.nc"}, "new.nc", "names the same file as the output"},
     };
     for (const auto& c : cases) {
@@ -162,6 +166,7 @@ TEST(NeffmapOutputs, NoOutputLandsOnAnInputOrOnAnotherOutput)
     EXPECT_TRUE(read_file(dir.file("f.nc")) == field);
     EXPECT_TRUE(read_file(dir.file("idx.dat")) == index);
     EXPECT_FALSE(file_exists(dir.file("new.nc")));
+    EXPECT_FALSE(file_exists(dir.file("new.svg")));
     EXPECT_EQ(hidden_files(dir.path), "");
 }
 
@@ -169,6 +174,8 @@ TEST(NeffmapOutputs, ABadOutputNameFailsBeforeAnyInputIsOpened)
 {
     TempDir dir;
     std::filesystem::create_directory(dir.file("sub"));
+    std::filesystem::create_directory(dir.file("sub.png"));
+    write_file(dir.file("map.nc"), "an older map");
     // The field does not exist: an error about the output shows it was checked first.
     const struct {
         std::vector<std::string> args;
@@ -180,7 +187,20 @@ TEST(NeffmapOutputs, ABadOutputNameFailsBeforeAnyInputIsOpened)
          "File name too long"},
         {{"absent.nc", "field", "idx.csv", ""}, "\"\"", "is an empty name"},
         {{"absent.nc", "field", "idx.csv", "none/map.nc"}, "none/map.nc", "its directory none does not exist"},
-        {{"absent.nc", "field", "idx.csv", "map.nc", "--png", "sub"}, "sub", "is a directory"},
+        {{"absent.nc", "field", "idx.csv", "map.nc", "--png", "sub.png"}, "sub.png", "is a directory"},
+        // The picture's name, size and range, before anything else.
+        {{"absent.nc", "field", "idx.csv", "map.nc", "--picture", "map.jpg"}, "map.jpg",
+         "a picture's name must end in .png, .svg or .pdf"},
+        {{"absent.nc", "field", "idx.csv", "map.nc", "--png", "sub"}, "sub", "must end in .png, .svg or .pdf"},
+        {{"absent.nc", "field", "idx.csv", "map.nc", "--picture", ""}, "\"\"", "is an empty name"},
+        {{"absent.nc", "field", "idx.csv", "map.nc", "--picture", "m.png", "--size", "9x900"}, "--size",
+         "each side must be 64"},
+        {{"absent.nc", "field", "idx.csv", "map.nc", "--picture", "m.png", "--size", "30000x30000"}, "m.png",
+         "more than 512 MiB"},
+        {{"absent.nc", "field", "idx.csv", "map.nc", "--picture", "m.png", "--png-var", "p", "--range", "0:1"},
+         "--range", "log scale"},
+        {{"absent.nc", "field", "idx.csv", "map.nc", "--size", "900x600"}, "--size", "without --picture"},
+        {{"absent.nc", "field", "idx.csv", "map.nc", "--stipple", "local"}, "--stipple", "without --picture"},
     };
     for (const auto& c : cases) {
         const RunResult r = run_neffmap(dir, c.args);
@@ -190,6 +210,10 @@ TEST(NeffmapOutputs, ABadOutputNameFailsBeforeAnyInputIsOpened)
     }
     EXPECT_EQ(hidden_files(dir.path), "");
     EXPECT_TRUE(std::filesystem::is_empty(dir.file("sub")));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("sub.png")));
+    EXPECT_EQ(read_file(dir.file("map.nc")), "an older map");
+    EXPECT_FALSE(file_exists(dir.file("map.jpg")));
+    EXPECT_FALSE(file_exists(dir.file("m.png")));
 }
 
 TEST(NeffmapOutputs, AFailingOutputLeavesEveryOldFile)
@@ -294,13 +318,13 @@ TEST(NeffmapWork, ADirectoryInUseIsRefusedAndRunsSharingOneAgree)
     // and every map written is the one a run alone writes.
     for (int round = 0; round < 3; ++round) {
         pid_t pids[3];
+        const std::string maps[3] = {"m0.nc", "m1.nc", "m2.nc"};
         for (int k = 0; k < 3; ++k)
-            pids[k] = start_neffmap(dir, {"f.nc", "field", "idx.csv:index", "m" + std::to_string(k) + ".nc",
-                                          "--work", "w", "--quiet"});
+            pids[k] = start_neffmap(dir, {"f.nc", "field", "idx.csv:index", maps[k], "--work", "w", "--quiet"});
         for (int k = 0; k < 3; ++k) {
             const int status = wait_for(pids[k]);
             ASSERT_TRUE(WIFEXITED(status)) << status;
-            const std::string m = dir.file("m" + std::to_string(k) + ".nc");
+            const std::string m = dir.file(maps[k]);
             if (WEXITSTATUS(status) != 0) {
                 EXPECT_EQ(WEXITSTATUS(status), 2);
                 EXPECT_FALSE(file_exists(m));

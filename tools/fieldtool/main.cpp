@@ -1,6 +1,6 @@
 // fieldtool: the companion program that turns NetCDF fields and CSV series into
 // record files for lagscan, sigcut and nstar, and their results back into NetCDF,
-// text and a PNG map.
+// text and map pictures.
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
@@ -16,7 +16,7 @@
 #include "csv_conversion.hpp"
 #include "netcdf_input.hpp"
 #include "netcdf_output.hpp"
-#include "png_output.hpp"
+#include "record_picture.hpp"
 #include "run_error.hpp"
 #include "summary.hpp"
 #include "value_ranges.hpp"
@@ -75,15 +75,20 @@ _FillValue, netCDF's default float fill (9.96921e+36). The file is an
 ordinary netCDF-4 file, which other tools can open for writing.)";
 
 const char* const PNG = R"(Record pair K (default 1) as a colour map of its W3 rows × W2 columns (W2 ×
-W3 must equal W4), with a colour bar and its range below; MISSING_VALUE and
-NaN are grey. North is up when the file's row 0 is the southernmost row,
-as in most NetCDF grids (latitude increasing): row 0 is drawn at the
-bottom. Use --flip for a grid stored north to south, or --like with the
-NetCDF variable the field came from to decide by its row coordinate; its
-coordinates then also label the left and bottom edges (30N, 120W).
-The colours span the values' range, or LO … HI with --range (values
-beyond take the end colours). --diverging draws blue below 0, white at 0
-and red above, over ±max|value| unless --range is given.)";
+W3 must equal W4), with a labelled colour bar below; MISSING_VALUE and NaN
+are grey. OUT's extension chooses the format: .png, .svg or .pdf; any other
+name is refused before anything is read. Row 0 is drawn at the bottom, as
+in most NetCDF grids (latitude increasing). Use --flip for a grid stored
+north to south, or --like with the NetCDF variable the field came from:
+its coordinates then label the edges (30°N, 120°W), put north up, bring
+coastlines to a latitude/longitude grid (--no-coast: none), and its name,
+units and long_name label the title and the bar. The title names the file
+and the record; --title replaces it. The colours span the values' range, or
+LO … HI with --range (values beyond take the end colours). --diverging
+draws blue below 0, white at 0 and red above, symmetric about 0 with the
+largest |value| rounded up to a tenth (0.67: ±0.7) unless --range is given.
+--size WxH sets the picture's size, in pixels for PNG and points for SVG
+and PDF.)";
 
 // Standard output is checked at the end of every run, the help included: text
 // that could not be written is a failure.
@@ -97,11 +102,11 @@ int finish_stdout()
 }
 
 struct Words {
-    std::string file, out, csv, nc, var, column, name, range, steps;
+    std::string file, out, csv, nc, var, column, name, range, size, title, steps;
     double missing_value = 0;
     std::vector<std::string> like;
     int32_t record = 1;
-    bool csv_rows = false, allow_missing = false, flip = false, diverging = false;
+    bool csv_rows = false, allow_missing = false, flip = false, diverging = false, no_coast = false;
 };
 
 void add_record_option(CLI::App* c, Words& w)
@@ -152,15 +157,18 @@ int run(int argc, char** argv)
     add_record_option(to_netcdf, w);
     to_netcdf->add_option("--name", w.name, "variable name (default neff or value)");
 
-    CLI::App* png = app.add_subcommand("png", "one record pair -> a PNG colour map");
+    CLI::App* png = app.add_subcommand("png", "one record pair -> a map picture (PNG, SVG or PDF)");
     png->footer(PNG);
     png->add_option("FILE", w.file, "record file")->required();
-    png->add_option("OUT", w.out, "PNG file to write")->required();
+    png->add_option("OUT", w.out, "picture to write: OUT.png, OUT.svg or OUT.pdf")->required();
     add_record_option(png, w);
     CLI::Option* flip = png->add_flag("--flip", w.flip, "the file's row 0 is the northernmost");
     add_like_option(png, w)->excludes(flip);
     png->add_option("--range", w.range, "LO:HI, the colour range");
     png->add_flag("--diverging", w.diverging, "blue below 0, white at 0, red above");
+    png->add_option("--size", w.size, "WxH of the picture: pixels for PNG, points for SVG and PDF");
+    png->add_option("--title", w.title, "title in place of the file and record");
+    png->add_flag("--no-coast", w.no_coast, "no coastlines");
 
     bool known = argc < 2 || argv[1][0] == '-';
     for (const CLI::App* c : app.get_subcommands({}))
@@ -206,19 +214,24 @@ int run(int argc, char** argv)
     } else if (to_netcdf->parsed()) {
         write_result_netcdf(w.file, w.out, {w.record, like_path, like_var, w.name});
     } else if (png->parsed()) {
-        PngOptions opt;
+        RecordPictureOptions opt;
         opt.record = w.record;
         opt.flip = w.flip;
         opt.like_path = like_path;
         opt.like_var = like_var;
-        opt.style.scale = w.diverging ? ColourScale::diverging : ColourScale::sequential;
+        opt.diverging = w.diverging;
         if (!w.range.empty()) {
             const ValueRange r = parse_value_range("--range", w.range);
-            opt.style.fixed_range = true;
-            opt.style.lo = r.lo;
-            opt.style.hi = r.hi;
+            opt.fixed_range = true;
+            opt.lo = r.lo;
+            opt.hi = r.hi;
         }
-        write_record_png(w.file, w.out, opt);
+        if (!w.size.empty()) opt.size = parse_picture_size(w.size);
+        opt.title_given = png->count("--title") > 0;
+        opt.title = w.title;
+        opt.coastlines = !w.no_coast;
+        for (const std::string& note : write_record_picture(w.file, w.out, opt))
+            std::fprintf(stderr, "fieldtool: %s\n", note.c_str());
     }
     return finish_stdout();
 }

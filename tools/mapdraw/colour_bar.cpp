@@ -1,5 +1,6 @@
 #include "colour_bar.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -154,6 +155,16 @@ ColourRange default_range(const float* values, int64_t n, ColourScale scale)
         return {lo - d, hi + d};
     }
     return {lo, hi};
+}
+
+ColourRange tenths_range(const float* values, int64_t n)
+{
+    double largest = 0;
+    for (int64_t i = 0; i < n; ++i)
+        if (values[i] != MISSING_VALUE && std::isfinite(values[i])) largest = std::max(largest, std::fabs(double(values[i])));
+    // A float a rounding above a tenth (0.6f is 0.600000024) stays at it.
+    const double m = std::max(1.0, std::ceil(largest * 10 * (1 - ROUNDING_SLACK))) / 10;
+    return {-m, m};
 }
 
 void check_colour_range(ColourScale scale, double lo, double hi)

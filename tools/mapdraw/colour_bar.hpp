@@ -27,6 +27,11 @@ double round_up_first_digit(double v);
 // MapPicture). A sequential range of one value is widened to show it mid-bar.
 ColourRange default_range(const float* values, int64_t n, ColourScale scale);
 
+// Symmetric about 0, the largest finite |value| rounded up to a tenth, at least
+// ±0.1 (0.67 → ±0.7, 0.043 → ±0.1): the range of correlation maps, so that maps
+// of r side by side share one scale. The tools pass it as a fixed range.
+ColourRange tenths_range(const float* values, int64_t n);
+
 // Position 0 … 1 (clamped) of v along the bar; p_log on log10 p, p ≤ 0 at 0.
 double bar_position(double v, ColourRange range, ColourScale scale);
 

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "interrupts.hpp"
+#include "map_picture.hpp"
 #include "neffmap_run.hpp"
 #include "run_error.hpp"
 #include "value_ranges.hpp"
@@ -47,10 +48,69 @@ paired step is missing in the output; the series may miss none.
 value, which keeps the false-positive rate near alpha from 20 steps up; with
 fewer than about 50 steps the chain's critical-lag search rarely finds a lag.
 
+--picture FILE (or --png FILE) also draws one variable of the map (--png-var)
+as a PNG, SVG or PDF picture, by FILE's extension: the points significant after
+FDR dotted (--stipple local: those with p < alpha), coastlines on a
+latitude/longitude grid, and a title saying what was tested.
+
 Every output is written under a temporary name and takes its own only when all
 of them are complete: a run that fails or is interrupted leaves the old files.)";
 
 constexpr int FATAL_STATUS = 2;
+
+// The picture's options, as given, until they are checked.
+struct PictureWords {
+    std::string png, var = "r", stipple = "fdr", range, size;
+    bool no_coast = false;
+};
+
+void add_picture_options(CLI::App& app, RunOptions& opt, PictureWords& w)
+{
+    CLI::Option* picture =
+        app.add_option("--picture", opt.picture, "also draw the map: FILE.png, FILE.svg or FILE.pdf, by its extension");
+    app.add_option("--png", w.png, "the same as --picture")->excludes(picture);
+    app.add_option("--png-var", w.var, "variable drawn: r (default), neff, neff_lag1, p or slope")
+        ->check(CLI::IsMember({"r", "neff", "neff_lag1", "p", "slope"}));
+    app.add_option("--stipple", w.stipple, "points dotted: fdr (sig_fdr, the default) or local (sig_local)")
+        ->check(CLI::IsMember({"fdr", "local"}));
+    app.add_option("--range", w.range,
+                   "colour range LO:HI, in p for p (0.001:1); default: r symmetric, rounded up to a tenth; p "
+                   "0.0001 to 1; others their values' range");
+    app.add_option("--size", w.size, "WxH of the picture: pixels for PNG, points for SVG and PDF");
+    app.add_option("--title", opt.title, "title of the picture in place of the one saying what was tested");
+    app.add_flag("--no-coast", w.no_coast, "no coastlines");
+}
+
+// Everything about the picture is checked here, before any file is touched: its
+// format, its size, the colour range on the drawn variable's scale.
+void read_picture_options(const CLI::App& app, const PictureWords& w, RunOptions& opt)
+{
+    if (!w.png.empty()) opt.picture = w.png;
+    const bool wanted = app.count("--picture") + app.count("--png") > 0;
+    if (wanted && opt.picture.empty()) fail("\"\"", "is an empty name; name a picture to write");
+    opt.title_given = app.count("--title") > 0;
+    opt.coastlines = !w.no_coast;
+    opt.stipple = w.stipple == "local" ? StippleMask::local : StippleMask::fdr;
+    opt.picture_var = w.var == "neff"        ? PictureVariable::neff
+                      : w.var == "neff_lag1" ? PictureVariable::neff_lag1
+                      : w.var == "p"         ? PictureVariable::p
+                      : w.var == "slope"     ? PictureVariable::slope
+                                             : PictureVariable::r;
+    if (!w.range.empty()) {
+        opt.range = parse_value_range("--range", w.range);
+        opt.fixed_range = true;
+        check_colour_range(opt.picture_var == PictureVariable::p ? ColourScale::p_log : ColourScale::sequential,
+                           opt.range.lo, opt.range.hi);
+    }
+    if (!w.size.empty()) opt.picture_size = parse_picture_size(w.size);
+    if (!wanted) {
+        for (const char* option : {"--png-var", "--stipple", "--range", "--size", "--title", "--no-coast"})
+            if (app.count(option) > 0) fail(option, "draws nothing without --picture FILE");
+        return;
+    }
+    opt.picture_format = picture_format_of(opt.picture);
+    check_picture_size(opt.picture_format, opt.picture_size, opt.picture);
+}
 
 std::string history_line(int argc, char** argv)
 {
@@ -69,14 +129,14 @@ bool read_command_line(int argc, char** argv, RunOptions& opt)
 {
     const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
     opt.jobs = cpus > 0 ? int(cpus) : 1;
-    std::string field_steps, series_steps, method = "min", png_var = "r", range;
+    std::string field_steps, series_steps, method = "min";
+    PictureWords picture;
 
     CLI::App app{DESCRIPTION, "neffmap"};
     app.add_option("FIELD", opt.field, "NetCDF file of the field")->required();
     app.add_option("VAR", opt.var, "the field's variable, time first")->required();
     app.add_option("SERIES", opt.series, "CSV FILE[:COLUMN], NetCDF FILE:VAR or a record file")->required();
     app.add_option("OUT", opt.out, "NetCDF file to write")->required();
-    app.add_option("--png", opt.png, "also draw the map as a PNG picture");
     app.add_option("--jobs", opt.jobs, "tiles computed at once (default: online CPUs)")->check(CLI::Range(1, 64));
     app.add_option("--work", opt.work,
                    "also write every tile's record files here, as the three programs would (a new or empty "
@@ -88,9 +148,7 @@ bool read_command_line(int argc, char** argv, RunOptions& opt)
         ->check(CLI::Range(0.0, 1.0));
     app.add_option("--neff", method, "effective sample size of the test: chain, lag1 or min (default min)")
         ->check(CLI::IsMember({"chain", "lag1", "min"}));
-    app.add_option("--png-var", png_var, "variable drawn by --png: r (default), neff or p")
-        ->check(CLI::IsMember({"r", "neff", "p"}));
-    app.add_option("--range", range, "colour range LO:HI of the picture (default: ±max|r|, or the values' range)");
+    add_picture_options(app, opt, picture);
 
     // Dates: which steps are paired, and what is taken out of them first.
     std::string period;
@@ -119,11 +177,7 @@ bool read_command_line(int argc, char** argv, RunOptions& opt)
     if (!(opt.alpha > 0 && opt.alpha < 1)) fail("--alpha", "must lie strictly between 0 and 1");
     if (!(opt.q > 0 && opt.q < 1)) fail("--fdr", "must lie strictly between 0 and 1");
     parse_neff_method(method.c_str(), opt.method);
-    opt.png_var = png_var == "neff" ? PictureVariable::neff : png_var == "p" ? PictureVariable::p : PictureVariable::r;
-    if (!range.empty()) {
-        opt.range = parse_value_range("--range", range);
-        opt.fixed_range = true;
-    }
+    read_picture_options(app, picture, opt);
     opt.command_line = history_line(argc, argv);
 
     if (!period.empty()) {
@@ -161,7 +215,8 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     try {
         RunOptions opt;
-        if (read_command_line(argc, argv, opt)) run_neffmap(opt);
+        if (read_command_line(argc, argv, opt))
+            for (const std::string& note : run_neffmap(opt)) std::fprintf(stderr, "neffmap: %s\n", note.c_str());
         if (std::fflush(stdout) != 0) fail("standard output", std::strerror(errno));
         return 0;
     } catch (const CLI::ParseError& e) {

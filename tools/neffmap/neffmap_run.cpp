@@ -8,7 +8,6 @@
 #include "field_source.hpp"
 #include "interrupts.hpp"
 #include "map_output.hpp"
-#include "map_picture.hpp"
 #include "output_file.hpp"
 #include "paired_steps.hpp"
 #include "result_picture.hpp"
@@ -32,13 +31,13 @@ void check_outputs(const RunOptions& opt)
 {
     const std::string inputs[] = {opt.field, split_series_argument(opt.series).file};
     refuse_output_over_inputs(opt.out, inputs, 2);
-    if (!opt.png.empty()) {
-        refuse_output_over_inputs(opt.png, inputs, 2);
-        refuse_same_output(opt.out, opt.png);
+    if (!opt.picture.empty()) {
+        refuse_output_over_inputs(opt.picture, inputs, 2);
+        refuse_same_output(opt.out, opt.picture);
     }
     if (!opt.work.empty()) {
         refuse_same_output(opt.work, opt.out);
-        if (!opt.png.empty()) refuse_same_output(opt.work, opt.png);
+        if (!opt.picture.empty()) refuse_same_output(opt.work, opt.picture);
     }
 }
 
@@ -65,7 +64,7 @@ void describe_dates(const PairedSteps& paired, const FieldSource& field, const R
 
 } // namespace
 
-void run_neffmap(const RunOptions& opt)
+std::vector<std::string> run_neffmap(const RunOptions& opt)
 {
     const auto start = Clock::now();
     catch_interrupts();
@@ -76,18 +75,17 @@ void run_neffmap(const RunOptions& opt)
     MapOutput map;
     begin_output_file(map.file, opt.out);
     OutputFile picture;
-    if (!opt.png.empty()) begin_output_file(picture, opt.png);
+    if (!opt.picture.empty()) begin_output_file(picture, opt.picture);
     WorkDirectory work;
     if (!opt.work.empty())
-        open_work_directory(work, opt.work, {opt.field, split_series_argument(opt.series).file}, {opt.out, opt.png});
+        open_work_directory(work, opt.work, {opt.field, split_series_argument(opt.series).file}, {opt.out, opt.picture});
 
     // Inputs: the field, and the series paired with it and transformed.
     FieldSource field = open_field(opt.field, opt.var);
     const PairedSteps paired = pair_with_field(field, opt);
-    if (!opt.png.empty() && !grid_is_drawable(field))
-        fail(field.path, "--png draws a grid of at most two dimensions and " + std::to_string(MAX_MAP_SIDE) +
-                             " rows and columns; variable \"" + opt.var + "\" has " + grid_text(field.tv) +
-                             "; leave out --png or select a region first");
+    if (!opt.picture.empty() && !grid_is_drawable(field))
+        fail(field.path, "a picture shows a grid of at most two dimensions; variable \"" + opt.var + "\" has " +
+                             grid_text(field.tv) + "; leave out --picture or select one level first");
     const TestSettings test{opt.alpha, opt.q, opt.method};
     MapDescription d;
     d.steps = field.steps;
@@ -98,6 +96,7 @@ void run_neffmap(const RunOptions& opt)
     d.series_steps = range_text(paired.pairing.series_first + 1, paired.pairing.n, int64_t(paired.series.values.size()));
     describe_dates(paired, field, opt, d);
     define_map(map, field, test, d);
+    check_picture_variable(map, opt);
     check_interrupt();
 
     // The series goes through the chain once.
@@ -124,10 +123,10 @@ void run_neffmap(const RunOptions& opt)
     check_interrupt();
     find_fdr_threshold(result, opt.q);
     write_fdr_mask(map, field, result);
-    if (!opt.png.empty()) {
-        const int var = opt.png_var == PictureVariable::r ? map.r : opt.png_var == PictureVariable::p ? map.p : map.neff;
-        draw_result_png(picture, field, read_map_floats(map, field, var), read_map_mask(map, field, map.fdr), result,
-                        opt);
+    std::vector<std::string> notes;
+    if (!opt.picture.empty()) {
+        const TestedFacts facts = tested_facts(opt, field, paired);
+        notes = draw_result_picture(picture, map, field, facts, result, opt);
     }
     std::vector<float> dof = opt.quiet ? std::vector<float>{} : read_map_floats(map, field, map.dof);
     const std::string warning = annual_cycle_warning(paired, result.counts.annual_cycle);
@@ -137,10 +136,11 @@ void run_neffmap(const RunOptions& opt)
 
     // Every output is complete: they take their names together.
     OutputFile* outputs[] = {&map.file, &picture};
-    commit_output_files(outputs, opt.png.empty() ? 1 : 2);
+    commit_output_files(outputs, opt.picture.empty() ? 1 : 2);
     if (!opt.work.empty()) commit_work_directory(work);
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!warning.empty()) std::fprintf(stderr, "neffmap: warning: %s\n", warning.c_str());
     if (!opt.quiet) print_summary(field, paired, result, std::move(dof), test, warning, seconds);
+    return notes;
 }

@@ -1,10 +1,50 @@
 #include "result_picture.hpp"
 
 #include <cstdio>
+#include <cstdlib>
+#include <netcdf.h>
 
-#include "png_output.hpp"
+#include "colour_bar.hpp"
+#include "map_picture.hpp"
+#include "run_error.hpp"
 
 namespace {
+
+const char* variable_name(PictureVariable v)
+{
+    switch (v) {
+    case PictureVariable::neff: return "neff";
+    case PictureVariable::neff_lag1: return "neff_lag1";
+    case PictureVariable::p: return "p";
+    case PictureVariable::slope: return "slope";
+    default: return "r";
+    }
+}
+
+// The map's variable of that name, or -1 when it has none.
+int map_variable(const MapOutput& map, PictureVariable v)
+{
+    switch (v) {
+    case PictureVariable::r: return map.r;
+    case PictureVariable::neff: return map.neff;
+    case PictureVariable::neff_lag1: return map.lag1;
+    case PictureVariable::p: return map.p;
+    default: break;
+    }
+    int var = -1;
+    return nc_inq_varid(map.nc.ncid, variable_name(v), &var) == NC_NOERR ? var : -1;
+}
+
+// A text attribute, or "" when it is absent or not text.
+std::string attribute_text(int ncid, int varid, const char* name)
+{
+    nc_type t;
+    size_t len = 0;
+    if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR || t != NC_CHAR || len > 1024) return "";
+    std::string s(len, '\0');
+    if (nc_get_att_text(ncid, varid, name, s.data()) != NC_NOERR) return "";
+    return s.substr(0, s.find('\0'));
+}
 
 AxisKind axis_kind(Geography g)
 {
@@ -12,51 +52,166 @@ AxisKind axis_kind(Geography g)
                                                                                        : AxisKind::plain;
 }
 
-std::string fixed(double v, int digits)
+std::string number(double v)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", digits, v);
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
     return text;
+}
+
+std::string with_units(const std::string& name, const std::string& units)
+{
+    return units.empty() || units == "1" ? name : name + " (" + units + ")";
+}
+
+std::string steps_text(int64_t first, int32_t steps)
+{
+    return std::to_string(first) + "\u2013" + std::to_string(first + steps - 1);
+}
+
+std::string neff_text(NeffMethod m)
+{
+    switch (m) {
+    case NeffMethod::chain: return "chain";
+    case NeffMethod::lag1: return "lag-1";
+    default: return "min(chain, lag-1)";
+    }
+}
+
+void join(std::string& text, const std::string& part)
+{
+    if (part.empty()) return;
+    if (!text.empty()) text += " \u00b7 ";
+    text += part;
 }
 
 } // namespace
 
-bool grid_is_drawable(const FieldSource& field)
+TestedFacts tested_facts(const RunOptions& opt, const FieldSource& field, const PairedSteps& paired)
 {
-    const TimeVariable& tv = field.tv;
-    return tv.rank <= 3 && tv.columns <= MAX_MAP_SIDE && tv.rows <= MAX_MAP_SIDE &&
-           int64_t(tv.columns) * tv.rows <= MAX_MAP_CELLS;
+    const Pairing& p = paired.pairing;
+    TestedFacts f;
+    f.variable = opt.var;
+    f.units = attribute_text(field.tv.ncid, field.tv.varid, "units");
+    // The series by its file name alone: a long path would only crowd the title.
+    f.series = opt.series.substr(opt.series.rfind('/') + 1);
+    f.steps = field.steps;
+    f.field_first = field.first_step;
+    f.series_first = p.series_first + 1;
+    f.field_start = p.field_start;
+    f.field_end = p.field_end;
+    f.series_start = p.series_start;
+    f.series_end = p.series_end;
+    f.lag = int32_t(opt.pairing.lag);
+    f.step_unit = p.kind == StepKind::monthly ? "month" : p.kind == StepKind::yearly ? "year"
+                  : p.kind == StepKind::daily ? "day"
+                                              : "";
+    f.anomalies = opt.anomalies;
+    f.detrended = opt.detrend;
+    f.method = opt.method;
+    f.alpha = opt.alpha;
+    f.q = opt.q;
+    return f;
 }
 
-void draw_result_png(OutputFile& out, const FieldSource& field, const std::vector<float>& values,
-                     const std::vector<unsigned char>& dots, const MapTest& test, const RunOptions& opt)
+PictureTitle picture_title(const TestedFacts& f, const MapTest& result)
+{
+    PictureTitle t;
+    t.title = "Correlation of " + with_units(f.variable, f.units) + " with " + f.series;
+    if (!f.field_start.empty()) {
+        t.title += ", " + f.field_start + " to " + f.field_end;
+        if (!f.series_start.empty()) t.title += " (series " + f.series_start + " to " + f.series_end + ")";
+    } else if (f.field_first > 0 && f.field_first == f.series_first) {
+        t.title += ", steps " + steps_text(f.field_first, f.steps);
+    } else if (f.field_first > 0) {
+        t.title += ", field steps " + steps_text(f.field_first, f.steps) + " with series steps " +
+                   steps_text(f.series_first, f.steps);
+    }
+    t.title += ", N = " + std::to_string(f.steps);
+    if (f.lag != 0) {
+        const int32_t k = std::abs(f.lag);
+        const std::string unit = f.step_unit.empty() ? "step" : f.step_unit;
+        t.title += std::string(f.lag > 0 ? ", series" : ", field") + " leading by " + std::to_string(k) + " " + unit +
+                   (k == 1 ? "" : "s");
+    }
+
+    join(t.subtitle, f.anomalies && f.detrended ? "anomalies, detrended" : f.anomalies ? "anomalies"
+                     : f.detrended              ? "detrended"
+                                                : "");
+    join(t.subtitle, f.phase_surrogates > 0 ? "phase test, M = " + std::to_string(f.phase_surrogates)
+                                            : "t test, neff = " + neff_text(f.method));
+    join(t.subtitle, std::to_string(result.counts.tested) + " points tested: " +
+                         std::to_string(result.counts.local) + " with p < " + number(f.alpha) + ", " +
+                         std::to_string(result.fdr) + " significant after FDR at q = " + number(f.q));
+    return t;
+}
+
+bool grid_is_drawable(const FieldSource& field) { return field.tv.rank <= 3; }
+
+void check_picture_variable(const MapOutput& map, const RunOptions& opt)
+{
+    if (!opt.picture.empty() && map_variable(map, opt.picture_var) < 0)
+        fail("--png-var", std::string("this map has no variable \"") + variable_name(opt.picture_var) + "\" to draw");
+}
+
+std::vector<std::string> draw_result_picture(OutputFile& out, MapOutput& map, const FieldSource& field,
+                                             const TestedFacts& facts, const MapTest& result,
+                                             const RunOptions& opt)
 {
     const TimeVariable& tv = field.tv;
+    const int var = map_variable(map, opt.picture_var);
+    const std::vector<float> values = read_map_floats(map, field, var);
+    const std::vector<unsigned char> dots =
+        read_map_mask(map, field, opt.stipple == StippleMask::local ? map.local : map.fdr);
+
+    MapPicture pic;
+    pic.values = values.data();
+    pic.columns = tv.columns;
+    pic.rows = tv.rows;
+    pic.stipple = dots.data();
+    pic.stipple_legend = opt.stipple == StippleMask::local ? "p < " + number(opt.alpha) : "significant after FDR";
+
     std::vector<double> rows(size_t(tv.rows)), columns(size_t(tv.columns));
-    const char* name = opt.png_var == PictureVariable::r ? "r" : opt.png_var == PictureVariable::neff ? "neff" : "p";
-    MapStyle style;
-    style.scale = opt.png_var == PictureVariable::r ? ColourScale::diverging : ColourScale::sequential;
-    style.fixed_range = opt.fixed_range;
-    style.lo = opt.range.lo;
-    style.hi = opt.range.hi;
-    style.stipple = dots.data();
     if (tv.rank == 3) {
-        style.row0_on_top = coordinate_decreases(tv.ncid, tv.dimids[1], field.path);
-        if (read_coordinate(tv.ncid, tv.dimids[1], field.path, rows.data(), size_t(tv.rows))) {
-            style.row_coordinates = rows.data();
-            style.row_kind = axis_kind(coordinate_geography(tv.ncid, tv.dimids[1]));
-        }
+        pic.row0_on_top = coordinate_decreases(tv.ncid, tv.dimids[1], field.path);
+        if (read_coordinate(tv.ncid, tv.dimids[1], field.path, rows.data(), rows.size()))
+            pic.row_axis = {rows.data(), axis_kind(coordinate_geography(tv.ncid, tv.dimids[1]))};
     }
-    if (tv.rank >= 2 &&
-        read_coordinate(tv.ncid, tv.dimids[tv.rank - 1], field.path, columns.data(), size_t(tv.columns))) {
-        style.column_coordinates = columns.data();
-        style.column_kind = axis_kind(coordinate_geography(tv.ncid, tv.dimids[tv.rank - 1]));
+    if (tv.rank >= 2 && read_coordinate(tv.ncid, tv.dimids[tv.rank - 1], field.path, columns.data(), columns.size()))
+        pic.column_axis = {columns.data(), axis_kind(coordinate_geography(tv.ncid, tv.dimids[tv.rank - 1]))};
+
+    const PictureVariable v = opt.picture_var;
+    pic.scale = v == PictureVariable::r || v == PictureVariable::slope ? ColourScale::diverging
+                : v == PictureVariable::p                               ? ColourScale::p_log
+                                                                        : ColourScale::sequential;
+    pic.alpha = opt.alpha;
+    if (opt.fixed_range) {
+        pic.fixed_range = true;
+        pic.lo = opt.range.lo;
+        pic.hi = opt.range.hi;
+    } else if (v == PictureVariable::r) {
+        const ColourRange range = tenths_range(values.data(), int64_t(values.size()));
+        pic.fixed_range = true;
+        pic.lo = range.lo;
+        pic.hi = range.hi;
     }
-    // The series by its file name alone: a long path would widen the picture.
-    const std::string series = opt.series.substr(opt.series.rfind('/') + 1);
-    const std::string title = std::string(name) + " with " + series + ", N = " + std::to_string(field.steps) +
-                              ", alpha = " + fixed(opt.alpha, 3) + ", q = " + fixed(opt.q, 3) + ": " +
-                              std::to_string(test.fdr) + " points significant after FDR (dotted)";
-    style.title = title.c_str();
-    write_map_png(out, values.data(), tv.columns, tv.rows, style);
+
+    if (opt.title_given) {
+        pic.title = opt.title;
+    } else {
+        const PictureTitle t = picture_title(facts, result);
+        pic.title = t.title;
+        pic.subtitle = t.subtitle;
+    }
+    pic.bar_name = attribute_text(map.nc.ncid, var, "long_name");
+    if (pic.bar_name.empty()) pic.bar_name = variable_name(v);
+    pic.bar_units = attribute_text(map.nc.ncid, var, "units");
+    pic.size = opt.picture_size;
+    pic.coastlines = opt.coastlines;
+
+    const RenderedPicture drawn = render_map(pic, opt.picture_format, out.path);
+    write_output_file(out, drawn.bytes.data(), drawn.bytes.size());
+    std::vector<std::string> notes;
+    for (const std::string& note : drawn.notes) notes.push_back(out.path + ": note: " + note);
+    return notes;
 }

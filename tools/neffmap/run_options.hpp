@@ -3,24 +3,34 @@
 
 #include <string>
 
+#include "map_picture.hpp"
 #include "pairing.hpp"
 #include "series_source.hpp"
 #include "significance.hpp"
 #include "value_ranges.hpp"
 
-enum class PictureVariable { r, neff, p };
+enum class PictureVariable { r, neff, neff_lag1, p, slope };
+enum class StippleMask { fdr, local }; // the points dotted: sig_fdr or sig_local
 
 struct RunOptions {
     std::string field, var, series, out;
-    std::string png;  // empty: no picture
     std::string work; // empty: no work files
     int jobs = 1;     // tiles computed at once
     bool quiet = false;
     double alpha = 0.05;
     double q = 0.10;
     NeffMethod method = NeffMethod::min;
-    PictureVariable png_var = PictureVariable::r;
-    bool fixed_range = false;
+    // The picture: --picture FILE (or its alias --png), drawn in the format its
+    // extension names; empty: none.
+    std::string picture;
+    PictureFormat picture_format = PictureFormat::png;
+    PictureVariable picture_var = PictureVariable::r;
+    StippleMask stipple = StippleMask::fdr;
+    PictureSize picture_size;  // 0 x 0: the default
+    bool title_given = false;  // --title: title replaces what the picture would say
+    std::string title;
+    bool coastlines = true;    // --no-coast: false
+    bool fixed_range = false;  // --range, in p for the p map
     ValueRange range;
     std::string command_line; // for the history attribute
 

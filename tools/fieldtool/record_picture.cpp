@@ -1,0 +1,134 @@
+#include "record_picture.hpp"
+
+#include <netcdf.h>
+
+#include "colour_bar.hpp"
+#include "netcdf_common.hpp"
+#include "output_file.hpp"
+#include "record_access.hpp"
+#include "run_error.hpp"
+
+namespace {
+
+AxisKind axis_kind(Geography g)
+{
+    return g == Geography::latitude ? AxisKind::latitude : g == Geography::longitude ? AxisKind::longitude
+                                                                                       : AxisKind::plain;
+}
+
+// A text attribute, or "" when it is absent or not text.
+std::string attribute_text(int ncid, int varid, const char* name)
+{
+    nc_type t;
+    size_t len = 0;
+    if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR || t != NC_CHAR || len > 1024) return "";
+    std::string s(len, '\0');
+    if (nc_get_att_text(ncid, varid, name, s.data()) != NC_NOERR) return "";
+    return s.substr(0, s.find('\0'));
+}
+
+// The template's grid must be the record's. Its coordinates label the edges
+// (and bring coastlines to a latitude/longitude grid); row 0 goes on top when
+// the row coordinate falls from first to last, as in a grid stored north to
+// south. Its name and units go into the title, its long_name and units under
+// the bar.
+struct LikeGrid {
+    std::vector<double> rows, columns;
+    std::string name, units, long_name;
+};
+
+void take_like_grid(const RecordPictureOptions& opt, const RecordHeader& h, MapPicture& pic, LikeGrid& g)
+{
+    const TimeVariable tv = open_time_variable(opt.like_path, opt.like_var);
+    if (tv.points != h.w4 || tv.columns != h.w2 || tv.rows != h.w3)
+        fail(opt.like_path, "the grid of \"" + opt.like_var + "\" (" + dimension_list(tv) + ") is not the record's " +
+                                std::to_string(h.w3) + " rows × " + std::to_string(h.w2) + " columns");
+    g.rows.resize(size_t(h.w3));
+    g.columns.resize(size_t(h.w2));
+    if (tv.rank >= 3) {
+        const int dim = tv.dimids[tv.rank - 2];
+        pic.row0_on_top = coordinate_decreases(tv.ncid, dim, opt.like_path);
+        if (read_coordinate(tv.ncid, dim, opt.like_path, g.rows.data(), g.rows.size()))
+            pic.row_axis = {g.rows.data(), axis_kind(coordinate_geography(tv.ncid, dim))};
+    }
+    if (tv.rank >= 2) {
+        const int dim = tv.dimids[tv.rank - 1];
+        if (read_coordinate(tv.ncid, dim, opt.like_path, g.columns.data(), g.columns.size()))
+            pic.column_axis = {g.columns.data(), axis_kind(coordinate_geography(tv.ncid, dim))};
+    }
+    g.name = opt.like_var;
+    g.units = attribute_text(tv.ncid, tv.varid, "units");
+    g.long_name = attribute_text(tv.ncid, tv.varid, "long_name");
+}
+
+} // namespace
+
+PictureFormat check_record_picture(const std::string& out_path, const RecordPictureOptions& opt)
+{
+    const PictureFormat format = picture_format_of(out_path);
+    check_picture_size(format, opt.size, out_path);
+    if (opt.fixed_range)
+        check_colour_range(opt.diverging ? ColourScale::diverging : ColourScale::sequential, opt.lo, opt.hi);
+    return format;
+}
+
+std::vector<std::string> write_record_picture(const std::string& record_path, const std::string& out_path,
+                                              const RecordPictureOptions& opt)
+{
+    const PictureFormat format = check_record_picture(out_path, opt);
+    const std::string inputs[] = {record_path, opt.like_path};
+    refuse_output_over_inputs(out_path, inputs, 2);
+    RecordInput in;
+    std::vector<float> values(MAX_POINTS);
+    RecordHeader h;
+    open_record_input(in, record_path);
+    read_pair_number(in, opt.record, h, values.data());
+    if (h.w2 <= 0 || h.w3 <= 0 || int64_t(h.w2) * h.w3 != h.w4)
+        fail(record_path, "record pair " + std::to_string(opt.record) + " has W2 × W3 = " + std::to_string(h.w2) +
+                              " × " + std::to_string(h.w3) + ", not its W4 = " + std::to_string(h.w4) +
+                              " values, so it holds no grid to draw");
+
+    MapPicture pic;
+    pic.values = values.data();
+    pic.columns = h.w2;
+    pic.rows = h.w3;
+    pic.row0_on_top = opt.flip;
+    LikeGrid like;
+    if (!opt.like_path.empty()) take_like_grid(opt, h, pic, like);
+
+    pic.scale = opt.diverging ? ColourScale::diverging : ColourScale::sequential;
+    if (opt.fixed_range) {
+        pic.fixed_range = true;
+        pic.lo = opt.lo;
+        pic.hi = opt.hi;
+    } else if (opt.diverging) {
+        const ColourRange range = tenths_range(values.data(), h.w4);
+        pic.fixed_range = true;
+        pic.lo = range.lo;
+        pic.hi = range.hi;
+    }
+
+    // nstar's result is an effective sample size whatever grid it lies on.
+    const bool neff = h.w1 == NEFF_RECORD_TAG;
+    std::string title = record_path.substr(record_path.rfind('/') + 1) + ", record " + std::to_string(opt.record);
+    if (neff) {
+        title += ": effective sample size";
+        pic.bar_name = "effective sample size";
+    } else if (!like.name.empty()) {
+        title += ": " + like.name + (like.units.empty() || like.units == "1" ? "" : " (" + like.units + ")");
+        pic.bar_name = like.long_name.empty() ? like.name : like.long_name;
+        pic.bar_units = like.units;
+    }
+    pic.title = opt.title_given ? opt.title : title;
+    pic.size = opt.size;
+    pic.coastlines = opt.coastlines;
+
+    OutputFile out;
+    begin_output_file(out, out_path);
+    const RenderedPicture drawn = render_map(pic, format, out_path);
+    write_output_file(out, drawn.bytes.data(), drawn.bytes.size());
+    commit_output_file(out);
+    std::vector<std::string> notes;
+    for (const std::string& note : drawn.notes) notes.push_back(out_path + ": note: " + note);
+    return notes;
+}
