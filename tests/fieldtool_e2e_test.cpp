@@ -74,7 +74,7 @@ TEST(FieldtoolCsvRun, ColumnBecomesSeriesAndDumpsBackToTheSameFloats)
                                       "1993,-1.7e-3,4\r\n1994,3.4028234e38,5\r\n");
     RunResult r = run_tool(dir, {"from-csv", "index.csv", "byname", "--column", "nino 3.4", "--allow-missing"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("index.csv: note: 2 of 5 rows are missing"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("index.csv: note: 2 of 5 steps are missing"), std::string::npos) << r.err;
     const std::vector<float> want = {0.1f, MISSING_VALUE, MISSING_VALUE, -1.7e-3f, 3.4028234e38f};
     std::string bytes;
     for (size_t t = 0; t < want.size(); ++t) bytes += pair_bytes(int32_t(t + 1), 1, 1, {want[t]});
@@ -112,19 +112,33 @@ TEST(FieldtoolCsvRun, BadInputsNameTheFileAndTheCause)
         wide += std::to_string(i);
     }
     write_file(dir.file("wide.csv"), wide + "\n");
+    std::string names = "c0", values = "0";
+    for (int i = 1; i < 1100; ++i) {
+        names += ",c";
+        names += std::to_string(i);
+        values += ',';
+        values += std::to_string(i);
+    }
+    write_file(dir.file("named.csv"), names + "\n" + values + "\n");
+    write_file(dir.file("nul.csv"), std::string("a,b\n1,2\n2\0\n3,4\n", 15));
+    write_file(dir.file("twice.csv"), "x,x\n1,2\n3,4\n");
+    write_file(dir.file("cell.csv"), "v\n1\n" + std::string(5000, '9') + "\n");
     struct Case {
         std::vector<std::string> args;
         std::string says;
     };
     const Case cases[] = {
-        {{"from-csv", "bad.csv", "o", "--column", "b"}, "bad.csv: line 3: \"x7\" is not a number"},
+        {{"from-csv", "bad.csv", "o", "--column", "b"}, "bad.csv: step 2 has no value"},
         {{"from-csv", "bad.csv", "o"}, "2 columns (1 \"a\", 2 \"b\"): choose one"},
         {{"from-csv", "bad.csv", "o", "--column", "c"}, "no column named \"c\""},
         {{"from-csv", "bad.csv", "o", "--column", "3"}, "there is no column 3"},
         {{"from-csv", "one.csv", "o", "--column", "x"}, "no header line"},
-        {{"from-csv", "long.csv", "o"}, "line 2001: more than 2000 rows"},
-        {{"from-csv", "wide.csv", "o", "--column", "1030"}, "only the first 1024 columns can be chosen"},
-        {{"from-csv", "wide.csv", "o", "--column", "1031"}, "there is no column 1031 (line 1 has 1030)"},
+        {{"from-csv", "long.csv", "o"}, "holds 2001 steps; lagscan reads at most 2000"},
+        {{"from-csv", "long.csv", "o", "--steps", "3:1"}, "--steps: 3:1 ends before it starts"},
+        {{"from-csv", "wide.csv", "o", "--column", "1031"}, "there is no column 1031 (the file has 1030)"},
+        {{"from-csv", "nul.csv", "o", "--column", "b"}, "nul.csv: line 3 holds a NUL byte"},
+        {{"from-csv", "twice.csv:x", "o"}, "the name \"x\" heads columns 1 and 2: choose one by its number"},
+        {{"from-csv", "cell.csv", "o"}, "line 3: \"" + std::string(77, '9') + "…\" is outside the range"},
         {{"from-csv", "absent.csv", "o"}, "absent.csv: No such file or directory"},
         {{"from-csv", "one.csv"}, "OUT is required"},
         {{"from-csv", "one.csv", "o", "--flip"}, "not expected: --flip"},
@@ -133,7 +147,21 @@ TEST(FieldtoolCsvRun, BadInputsNameTheFileAndTheCause)
         const RunResult r = run_tool(dir, c.args);
         EXPECT_EQ(r.status, 2) << c.says;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_LT(r.err.size(), 400u) << "one short line";
         EXPECT_FALSE(file_exists(dir.file("o"))) << "nothing is written for " << c.says;
+    }
+    // Any column, by number or by name; a selection of a long series.
+    for (const auto& [args, value] :
+         {std::pair{std::vector<std::string>{"from-csv", "wide.csv", "o1", "--column", "1030"}, 1029.0f},
+          std::pair{std::vector<std::string>{"from-csv", "named.csv:c1099", "o2"}, 1099.0f},
+          std::pair{std::vector<std::string>{"from-csv", "named.csv", "o3", "--column", "c1029"}, 1029.0f},
+          std::pair{std::vector<std::string>{"from-csv", "long.csv", "o4", "--steps", "1001:"}, 1000.0f}}) {
+        const RunResult r = run_tool(dir, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const ParsedSeries p = parse_series(read_file(dir.file(args[2])));
+        ASSERT_TRUE(p.ok && !p.pairs.empty()) << args[2];
+        EXPECT_EQ(p.pairs[0].values, std::vector<float>{value}) << args[2];
+        EXPECT_EQ(p.pairs.size(), args[2] == "o4" ? 1001u : 1u);
     }
 }
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <random>
 
-#include "csv_input.hpp"
+#include "csv_series.hpp"
 #include "missing_points.hpp"
 #include "run_error.hpp"
 #include "value_ranges.hpp"
@@ -14,37 +14,30 @@
 #include "summary.hpp"
 #include "test_support.hpp"
 
-TEST(FieldtoolCsv, CellsAreSplitOnCommasWithQuotesAndBlanks)
+// The reader from-csv and neffmap share, on the cells the old column reader was
+// held to: quotes, blanks, every spelling of NaN, values below the normal range.
+TEST(FieldtoolCsv, CellsQuotesAndValues)
 {
-    static CsvLine c;
-    ASSERT_TRUE(split_csv_line(" 1990 , \"Nino 3.4, anomaly\",,\"say \"\"hi\"\"\"\r", c));
-    ASSERT_EQ(c.count, 4);
-    EXPECT_EQ(c.cells[0], "1990");
-    EXPECT_EQ(c.cells[1], "Nino 3.4, anomaly");
-    EXPECT_EQ(c.cells[2], "");
-    EXPECT_EQ(c.cells[3], "say \"hi\"");
-    ASSERT_TRUE(split_csv_line("a,", c));
-    EXPECT_EQ(c.count, 2) << "a trailing comma ends with an empty cell";
-    EXPECT_FALSE(split_csv_line("1,\"open", c));
-}
-
-TEST(FieldtoolCsv, CellValuesMissingNumbersAndRefusals)
-{
-    float v = 0;
-    for (const char* missing : {"", "NaN", "nan", "NAN", "-nan", "+NaN", "nan(1)"}) {
-        ASSERT_TRUE(parse_csv_value(missing, v)) << missing;
-        EXPECT_EQ(bits(v), bits(MISSING_VALUE)) << missing;
+    SeriesSource s;
+    read_csv_series("year,\"Nino 3.4, anomaly\",\"say \"\"hi\"\"\"\r\n"
+                    " 1990 , -0.1 ,\"7\"\n1991,+2.5e3,\n1992,1e-42,\n1993,,\n"
+                    "1994,NaN,\n1995,-nan,\n1996,nan(1),\n1997,n/a,\n",
+                    "in.csv", "Nino 3.4, anomaly", SeriesReadOptions{}, s);
+    const std::vector<float> want = {-0.1f, 2500.0f, 1e-42f, MISSING_VALUE, MISSING_VALUE, MISSING_VALUE,
+                                     MISSING_VALUE, MISSING_VALUE};
+    ASSERT_EQ(s.values.size(), want.size());
+    for (size_t t = 0; t < want.size(); ++t) EXPECT_EQ(bits(s.values[t]), bits(want[t])) << t;
+    EXPECT_GT(s.values[2], 0.0f) << "below the normal range is still a value";
+    read_csv_series("a,\"say \"\"hi\"\"\"\n1,2\n", "in.csv", "say \"hi\"", SeriesReadOptions{}, s);
+    EXPECT_EQ(s.values, std::vector<float>{2.0f});
+    for (const char* bad : {"a\n1\n\"2\n", "a\n1e50\n", "a\n-1e39\n", "a\n-inf\n"}) {
+        try {
+            read_csv_series(bad, "in.csv", "", SeriesReadOptions{}, s);
+            ADD_FAILURE() << bad;
+        } catch (const RunError& e) {
+            EXPECT_EQ(e.cause.rfind("line ", 0), 0u) << e.cause;
+        }
     }
-    ASSERT_TRUE(parse_csv_value("-0.1", v));
-    EXPECT_EQ(bits(v), bits(-0.1f));
-    ASSERT_TRUE(parse_csv_value("+2.5e3", v));
-    EXPECT_EQ(v, 2500.0f);
-    ASSERT_TRUE(parse_csv_value("1e-42", v)) << "below the normal range is still a value";
-    EXPECT_GT(v, 0.0f);
-    for (const char* bad : {"12abc", "1.2.3", "--1", "1e50", "-1e39", "n/a", "1 2"}) EXPECT_FALSE(parse_csv_value(bad, v)) << bad;
-    // What makes a first line a header: a cell not written as a number.
-    for (const char* number : {"", "1e400", "-1e39", "inf", "-nan", "0x1p3", "7"}) EXPECT_TRUE(looks_numeric(number)) << number;
-    for (const char* word : {"year", "n/a", "1 2", "12abc", "-"}) EXPECT_FALSE(looks_numeric(word)) << word;
 }
 
 TEST(FieldtoolGaps, APointMissingAnyStepIsMarkedMissingAtStepTwo)

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <random>
+#include <sstream>
 #include <sys/stat.h>
 
 #include "series_file.hpp"
@@ -357,7 +359,7 @@ variables:
   short t2m(time, station) ; t2m:_FillValue = -999s ; t2m:scale_factor = 0.5 ;
   float idx(time) ;
 data:
-  time = 0, 365, 730, 1095, 1460, 1825 ;
+  time = 0, 365, 730, 1096, 1461, 1826 ;
   station = 101, 102, 103, 104, 105 ;
   t2m = 1, 5, 3, 7, 2,
         4, 2, 8, 1, 6,
@@ -403,19 +405,23 @@ TEST(NeffmapChecks, BadSeriesAndStepsEndBeforeAnyWork)
     make_netcdf(dir, "st", STATIONS_CDL);
     generate(dir, {"--lon", "4", "--lat", "3", "--levels", "2", "--steps", "6", "f3.nc", "f3.csv"});
     write_file(dir.file("short.csv"), "idx\n1\n2\n3\n4\n5\n");
+    write_file(dir.file("six.csv"), "idx\n1\n2\n3\n4\n5\n6\n");
     write_file(dir.file("gap.csv"), "t,idx\n1,1\n2,2\n3,3\n4,\n5,5\n6,6\n");
+    write_file(dir.file("later.csv"), "date,idx\n2001-01-01,1\n2002-01-01,2\n2003-01-01,3\n");
     write_file(dir.file("out.nc"), "an older map");
     struct Case {
         std::vector<std::string> args;
         std::string file, words;
     } cases[] = {
-        {{"st.nc", "t2m", "short.csv", "out.nc"}, "short.csv", "the series has 5 steps, the field 6"},
-        {{"st.nc", "t2m", "short.csv", "out.nc"}, "short.csv", "field time 0 … 1825 days since 1990-01-01"},
-        {{"st.nc", "t2m", "gap.csv:idx", "out.nc"}, "gap.csv", "missing at step 4"},
-        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "2:3", "--series-steps", "2:3"}, "st.nc",
+        {{"st.nc", "t2m", "short.csv", "out.nc"}, "short.csv", "the field has 6 selected steps (1 … 6) and the series 5"},
+        {{"st.nc", "t2m", "later.csv", "out.nc"}, "later.csv",
+         "no steps in common (the field covers 1990 … 1995 and the series 2001 … 2003)"},
+        {{"st.nc", "t2m", "gap.csv:idx", "out.nc"}, "gap.csv", "has no value for step 4"},
+        {{"st.nc", "t2m", "six.csv", "out.nc", "--field-steps", "2:3", "--series-steps", "2:3"}, "six.csv",
          "at least 3"},
-        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "2:9"}, "st.nc", "--field-steps 2:9"},
-        {{"st.nc", "t2m", "st.nc", "out.nc"}, "st.nc", "FILE.nc:VAR"},
+        {{"st.nc", "t2m", "six.csv", "out.nc", "--field-steps", "2:9"}, "st.nc", "--field-steps 2:9"},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "2:6"}, "--field-steps", "paired by date"},
+        {{"st.nc", "t2m", "st.nc", "out.nc"}, "st.nc", "FILE:VAR"},
         {{"st.nc", "nope", "st.nc:idx", "out.nc"}, "st.nc", "no variable named \"nope\""},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--jobs", "0"}, "--jobs", "not in range"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--field-steps", "4:2"}, "--field-steps", "ends before"},
@@ -430,6 +436,7 @@ TEST(NeffmapChecks, BadSeriesAndStepsEndBeforeAnyWork)
          "not in range"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--surrogates", "500"}, "--surrogates", "is for --test phase"},
         {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--test", "phase", "--seed", "-1"}, "--seed", "not \"-1\""},
+        {{"st.nc", "t2m", "st.nc:idx", "out.nc", "--period", "1993-05/1991-01"}, "--period", "comes after the end"},
         {{"f3.nc", "field", "f3.nc:index", "out.nc", "--png", "out.png"}, "f3.nc", "at most two dimensions"},
     };
     for (const Case& c : cases) {
@@ -441,6 +448,270 @@ TEST(NeffmapChecks, BadSeriesAndStepsEndBeforeAnyWork)
     }
     EXPECT_EQ(read_file(dir.file("out.nc")), "an older map");
     EXPECT_TRUE(directory_empty(dir.file("tmp")));
+}
+
+// A monthly field from January of `year` as ncgen text: values[t][p], NaN for
+// the fill value.
+std::string monthly_field_cdl(int year, const std::vector<std::vector<float>>& values)
+{
+    std::ostringstream c;
+    c.precision(9);
+    c << "netcdf f {\ndimensions:\n  time = " << values.size() << " ; station = " << values[0].size()
+      << " ;\nvariables:\n  double time(time) ; time:units = \"months since " << year << "-01-01\" ;\n"
+      << "  float x(time, station) ; x:_FillValue = -999.f ; x:units = \"K\" ;\ndata:\n  time = ";
+    for (size_t t = 0; t < values.size(); ++t) c << t << (t + 1 < values.size() ? ", " : " ;\n  x = ");
+    for (size_t t = 0; t < values.size(); ++t)
+        for (size_t p = 0; p < values[t].size(); ++p)
+            c << (std::isnan(values[t][p]) ? -999.0f : values[t][p]) << (t + 1 < values.size() || p + 1 < values[t].size() ? ", " : " ;\n}\n");
+    return c.str();
+}
+
+// A series from January of `year` as a dated CSV and as a table of a year per
+// row; -99.99 is written as tables write their marker.
+std::string csv_cell(float v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", double(v));
+    return v == -99.99f ? "-99.99" : text;
+}
+
+std::string dated_csv(int year, const std::vector<float>& v)
+{
+    std::string c = "month,idx\n";
+    for (size_t k = 0; k < v.size(); ++k)
+        c += std::to_string(year + int(k / 12)) + (k % 12 < 9 ? "-0" : "-") + std::to_string(k % 12 + 1) + "," +
+             csv_cell(v[k]) + "\n";
+    return c;
+}
+
+std::string year_table(int year, const std::vector<float>& v)
+{
+    std::string c = "year,jan,feb,mar,apr,may,jun,jul,aug,sep,oct,nov,dec";
+    for (size_t k = 0; k < v.size(); ++k)
+        c += (k % 12 ? "," : "\n" + std::to_string(year + int(k / 12)) + ",") + csv_cell(v[k]);
+    return c + "\n";
+}
+
+// Every variable of a map (not the global attributes, which name the inputs).
+std::map<std::string, std::string> map_variables(const std::string& path)
+{
+    auto all = netcdf_contents(path);
+    std::erase_if(all, [](const auto& e) { return e.first[0] == '/'; });
+    return all;
+}
+
+// An index over 1979 … 1986 and a field over 1981 … 1983 whose points are copies
+// of it: point 0 month by month, point 1 as 2.5 × the index two months earlier
+// + 7, point 2 as minus the index a month later, point 3 unrelated.
+TEST(NeffmapDates, StepsPairByDateAndTheLagShiftsThem)
+{
+    TempDir dir;
+    std::mt19937 gen(5);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    std::vector<float> index(96);
+    for (float& v : index) v = noise(gen);
+    std::vector<std::vector<float>> field(36);
+    for (int t = 0; t < 36; ++t) {
+        const int k = t + 24; // the index's month
+        field[t] = {index[k], 2.5f * index[k - 2] + 7.0f, -index[k + 1], noise(gen)};
+    }
+    make_netcdf(dir, "f", monthly_field_cdl(1981, field));
+    index[2] = -99.99f; // a marker outside the field's years
+    write_file(dir.file("dated.csv"), dated_csv(1979, index));
+    write_file(dir.file("table.csv"), year_table(1979, index));
+    write_file(dir.file("later.csv"), dated_csv(1982, {index.begin() + 36, index.end()}));
+    std::string shifted; // the lag by hand: the index two months before each of the field's
+    for (int t = 0; t < 36; ++t) shifted += pair_bytes(t + 1, 1, 1, {index[size_t(t + 22)]});
+    write_file(dir.file("shifted.dat"), shifted);
+    std::vector<float> gap = index;
+    gap[40] = -99.99f; // 1982-05
+    write_file(dir.file("gap.csv"), year_table(1979, gap));
+
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "f.nc");
+        args.insert(args.begin() + 1, "x");
+        const RunResult r = run_neffmap(dir, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r;
+    };
+    run({"dated.csv", "dated.nc", "--missing-value", "-99.99"});
+    run({"table.csv", "table.nc", "--missing-value", "-99.99"});
+    run({"dated.csv", "lag.nc", "--missing-value", "-99.99", "--lag", "2"});
+    run({"shifted.dat", "hand.nc"});
+    const RunResult later = run({"later.csv", "later.nc"});
+    EXPECT_NE(later.out.find("N = 24, 1982-01 … 1983-12 (monthly), by date"), std::string::npos) << later.out;
+    EXPECT_EQ(global_text(dir.file("later.nc"), "time_coverage_start"), "1982-01");
+
+    // r = 1 only where the copy is paired with the index it was made from, and
+    // then the slope is the planted multiple.
+    const struct {
+        const char* map;
+        int copy;
+        double slope;
+    } runs[] = {{"dated.nc", 0, 1.0}, {"table.nc", 0, 1.0}, {"later.nc", 0, 1.0}, {"lag.nc", 1, 2.5}, {"hand.nc", 1, 2.5}};
+    for (const auto& c : runs) {
+        const NcVar r = read_var(dir.file(c.map), "r"), slope = read_var(dir.file(c.map), "slope");
+        for (int p = 0; p < 4; ++p) {
+            if (p == c.copy) {
+                EXPECT_NEAR(r.values[p], 1.0, 1e-6) << c.map;
+                EXPECT_NEAR(slope.values[p], c.slope, 1e-5) << c.map;
+            } else {
+                EXPECT_LT(std::fabs(r.values[p]), 0.9) << c.map << " point " << p;
+            }
+        }
+    }
+    EXPECT_TRUE(map_variables(dir.file("table.nc")) == map_variables(dir.file("dated.nc")));
+    EXPECT_TRUE(map_variables(dir.file("lag.nc")) == map_variables(dir.file("hand.nc")));
+
+    const RunResult r = run_neffmap(dir, {"f.nc", "x", "gap.csv", "gap.nc", "--missing-value", "-99.99"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("gap.csv: has no value for 1982-05"), std::string::npos) << r.err;
+}
+
+// Calendar-month means and the line taken out as a scientist's script would,
+// at every point of a tile and from the series: 37 points, a planted cycle at 4
+// of them, a trend at others, a gap at one.
+TEST(NeffmapDates, AnomaliesAndTheLineAsComputedByHandAndTheCycleWarning)
+{
+    TempDir dir;
+    std::mt19937 gen(9);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    const int steps = 36, points = 37;
+    std::vector<std::vector<float>> field(steps, std::vector<float>(points));
+    std::vector<float> index(steps);
+    for (int t = 0; t < steps; ++t) {
+        index[t] = float(3 + 0.04 * t + noise(gen));
+        for (int p = 0; p < points; ++p)
+            field[t][p] = float(280 + p + (p < 4 ? 8 * std::cos(0.5236 * (t % 12)) : 0) + 0.1 * (p % 3) * t +
+                                noise(gen) + 0.5 * index[t]);
+    }
+    field[6][20] = NAN;
+    make_netcdf(dir, "f", monthly_field_cdl(1990, field));
+    write_file(dir.file("idx.csv"), dated_csv(1990, index));
+
+    // By hand, in double: each calendar month's mean, then the line of what is left.
+    const auto by_hand = [&](std::vector<double> x) {
+        for (int m = 0; m < 12; ++m) {
+            const double mean = (x[m] + x[m + 12] + x[m + 24]) / 3;
+            for (int y = 0; y < 3; ++y) x[m + 12 * y] -= mean;
+        }
+        double sy = 0, sty = 0, stt = 0;
+        for (int t = 0; t < steps; ++t) {
+            sy += x[t];
+            sty += (t - 17.5) * x[t];
+            stt += (t - 17.5) * (t - 17.5);
+        }
+        for (int t = 0; t < steps; ++t) x[t] -= sy / steps + sty / stt * (t - 17.5);
+        return x;
+    };
+    RunResult r = run_neffmap(dir, {"f.nc", "x", "idx.csv", "a.nc", "--anomalies", "--detrend", "--work", "work"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+    EXPECT_EQ(global_text(dir.file("a.nc"), "warning"), "");
+    // The work files hold what the chain saw: each series brought by a power of two
+    // to a largest magnitude in [0.5, 1).
+    const auto unit_scale = [](const std::vector<double>& x) {
+        double largest = 0;
+        for (double v : x) largest = std::max(largest, std::fabs(v));
+        int e = 0;
+        std::frexp(largest, &e);
+        return std::ldexp(1.0, -e);
+    };
+    const std::vector<double> y = by_hand({index.begin(), index.end()});
+    const ParsedSeries series = parse_series(read_file(dir.file("work/series.dat")));
+    ASSERT_EQ(series.pairs.size(), size_t(steps));
+    for (int t = 0; t < steps; ++t) EXPECT_NEAR(series.pairs[t].values[0], y[t] * unit_scale(y), 1e-5) << t;
+    const auto tiles = tiles_joined(dir);
+    const NcVar rmap = read_var(dir.file("a.nc"), "r");
+    for (int p = 0; p < points; ++p) {
+        if (p == 20) {
+            EXPECT_EQ(tiles[1][p], MISSING_VALUE) << "missing where the chain looks";
+            EXPECT_EQ(rmap.values[p], rmap.fill);
+            continue;
+        }
+        std::vector<double> x(steps);
+        for (int t = 0; t < steps; ++t) x[t] = field[t][p];
+        x = by_hand(x);
+        const double scale = unit_scale(x);
+        double sxy = 0, sxx = 0;
+        for (int t = 0; t < steps; ++t) {
+            EXPECT_NEAR(tiles[t][p], x[t] * scale, 1e-5) << "point " << p << " step " << t;
+            sxy += x[t] * y[t];
+            sxx += x[t] * x[t];
+        }
+        double syy = 0;
+        for (double v : y) syy += v * v;
+        EXPECT_NEAR(rmap.values[p], sxy / std::sqrt(sxx * syy), 1e-5) << p;
+    }
+
+    // The raw values carry the cycle at 4 of the 36 points tested: more than a tenth.
+    r = run_neffmap(dir, {"f.nc", "x", "idx.csv", "raw.nc", "--neff", "lag1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The summary's neff is the one the test used: here the lag-1 value, at most N.
+    double least = steps;
+    const NcVar lag1 = read_var(dir.file("raw.nc"), "neff_lag1");
+    for (float v : lag1.values)
+        if (v != lag1.fill) least = std::min(least, double(v));
+    const size_t at = r.out.find("neff:      min ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_NEAR(std::strtod(r.out.c_str() + at + 15, nullptr), least, 0.006) << r.out;
+    const std::string says = "11.1 % of the tested points (4 of 36) carry an annual cycle";
+    EXPECT_NE(r.err.find("neffmap: warning: " + says), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("warning:   " + says), std::string::npos) << r.out;
+    EXPECT_EQ(global_text(dir.file("raw.nc"), "warning").rfind(says, 0), 0u);
+}
+
+// A series the chain cannot take is refused with the cause, also when it
+// becomes so only once the cycle or the line is taken out.
+TEST(NeffmapDates, ASeriesLeftConstantOrNotFiniteIsRefused)
+{
+    TempDir dir;
+    std::vector<std::vector<float>> field(36);
+    std::vector<float> cycle(36), line(36), five(36, 5.0f), huge(36);
+    for (int t = 0; t < 36; ++t) {
+        field[t] = {float(t % 5), float(t % 7), float((t * t) % 11)};
+        cycle[t] = 20.0f + float(t % 12) * 0.3f;
+        line[t] = 1.0f + 0.1f * float(t);
+        huge[t] = t == 0 ? 3.4e38f : t % 12 == 0 ? -3.4e38f : float(t % 4);
+    }
+    make_netcdf(dir, "f", monthly_field_cdl(1981, field));
+    write_file(dir.file("cycle.csv"), dated_csv(1981, cycle));
+    write_file(dir.file("line.csv"), dated_csv(1981, line));
+    write_file(dir.file("five.csv"), dated_csv(1981, five));
+    write_file(dir.file("huge.csv"), dated_csv(1981, huge));
+    std::string inf, nan;
+    for (int t = 0; t < 36; ++t) {
+        inf += pair_bytes(t + 1, 1, 1, {t == 2 ? INFINITY : float(t % 3)});
+        nan += pair_bytes(t + 1, 1, 1, {t == 3 ? NAN : float(t % 3)});
+    }
+    write_file(dir.file("inf.dat"), inf);
+    write_file(dir.file("nan.dat"), nan);
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"cycle.csv", "--anomalies"}, "cycle.csv: the series is constant over the paired period 1981-01 … 1983-12 "
+                                       "after --anomalies"},
+        {{"line.csv", "--detrend"}, "line.csv: the series is constant over the paired period 1981-01 … 1983-12 after "
+                                    "--detrend"},
+        {{"five.csv"}, "five.csv: the series is constant over the paired period 1981-01 … 1983-12 (every step holds 5)"},
+        {{"huge.csv", "--anomalies"}, "huge.csv: the series leaves the range of single precision at paired step 1 "
+                                      "(1981-01-01) after --anomalies"},
+        {{"inf.dat"}, "inf.dat: step 3 holds +infinity"},
+        {{"nan.dat"}, "nan.dat: has a value that is not finite at step 4"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"f.nc", "x", c.args[0], "out.nc"};
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        const RunResult r = run_neffmap(dir, args);
+        EXPECT_EQ(r.status, 2) << c.says;
+        EXPECT_EQ(r.err.rfind("neffmap: " + c.says, 0), 0u) << r.err;
+        EXPECT_FALSE(file_exists(dir.file("out.nc")));
+    }
+    // Before the transforms neither is constant: the cycle is correlated, with a warning.
+    const RunResult r = run_neffmap(dir, {"f.nc", "x", "cycle.csv", "out.nc", "--detrend"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: the series"), std::string::npos) << r.err;
 }
 
 } // namespace

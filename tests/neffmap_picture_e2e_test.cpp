@@ -130,7 +130,7 @@ TEST(NeffmapPicture, EachFormatShowsTheMapAndItsTitleSaysWhatWasTested)
                                std::to_string(map_count(dir.file("m.nc"), "points_significant_fdr")) +
                                " significant after FDR at q = 0.1";
     for (const std::string& words :
-         {std::string("Correlation of field with idx.csv:index, steps 1–120, N = 120"),
+         {std::string("Correlation of field with idx.csv:index, 2000-01 to 2009-12, N = 120"),
           std::string("t test, neff = min(chain, lag-1)"), counts, std::string("Pearson correlation with the series"),
           std::string("missing"), std::string("30°N")})
         EXPECT_NE(text.find(words), std::string::npos) << words << " in\n" << text;

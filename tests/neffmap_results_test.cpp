@@ -224,8 +224,9 @@ TEST(StepLimits, EachEdgeHolds)
     make_netcdf(dir, "s2001", steps_cdl(2001));
     generate(dir, {"--lon", "10", "--lat", "5", "--steps", "50", "f.nc", "idx.csv"});
     const std::string fieldtool = FIELDTOOL_EXE;
-    const std::vector<std::string> three = {"st.nc", "v", "st.nc:idx", "m.nc", "--field-steps", "1:3",
-                                            "--series-steps", "1:3"};
+    // Both files have dates: the steps are chosen by position.
+    const std::vector<std::string> three = {"st.nc", "v", "st.nc:idx", "m.nc", "--pair-by-position",
+                                            "--field-steps", "1:3", "--series-steps", "1:3"};
     const auto with = [](std::vector<std::string> args, const std::vector<std::string>& more) {
         args.insert(args.end(), more.begin(), more.end());
         return args;
@@ -242,10 +243,10 @@ TEST(StepLimits, EachEdgeHolds)
         {neffmap, three, 0,
          "points:    0 tested, 1 missing throughout, 1 dropped for gaps, 1 constant, 0 with a value or result that is "
          "not a finite number, 7 with dof <= 0\n", ""},
-        {neffmap, {"st.nc", "v", "st.nc:idx", "m.nc", "--field-steps", "1:2", "--series-steps", "1:2"}, 2,
-         "neffmap: st.nc: only 2 steps are selected; at least 3 are needed\n", ""},
-        {neffmap, {"f.nc", "field", "f.nc:index", "m.nc", "--neff", "chain", "--field-steps", "1:49", "--series-steps",
-                   "1:49"}, 0, "warning:   with N = 49 steps", ""},
+        {neffmap, {"st.nc", "v", "st.nc:idx", "m.nc", "--pair-by-position", "--field-steps", "1:2", "--series-steps", "1:2"}, 2,
+         "neffmap: st.nc: 2 selected steps leave 2 paired steps; at least 3 are needed\n", ""},
+        {neffmap, {"f.nc", "field", "f.nc:index", "m.nc", "--neff", "chain", "--pair-by-position", "--field-steps", "1:49",
+                   "--series-steps", "1:49"}, 0, "warning:   with N = 49 steps", ""},
         {neffmap, {"f.nc", "field", "f.nc:index", "m.nc", "--neff", "chain"}, 0, "tested:", "warning:"},
         {fieldtool, {"from-netcdf", "s2000.nc", "v", "s2000.dat"}, 0, "", "fieldtool"},
         {fieldtool, {"from-netcdf", "s2001.nc", "v", "s2001.dat"}, 2, "has 2001 time steps; at most 2000 fit", ""},

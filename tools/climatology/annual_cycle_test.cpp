@@ -26,7 +26,7 @@ AnnualCycleTest plan_annual_cycle_test(const std::vector<StepDate>& dates, StepK
     return test;
 }
 
-CycleCount count_annual_cycles(const AnnualCycleTest& test, const float* values, int32_t points)
+__attribute__((target_clones("avx512f", "avx2", "default"))) CycleCount count_annual_cycles(const AnnualCycleTest& test, const float* values, int32_t points)
 {
     CycleCount c;
     if (!test.usable || points <= 0) return c;

@@ -161,7 +161,7 @@ ClimatologyPlan plan_climatology(const std::vector<StepDate>& dates, int32_t ste
     return p;
 }
 
-void remove_climatology(const ClimatologyPlan& p, float* values, int32_t points)
+__attribute__((target_clones("avx512f", "avx2", "default"))) void remove_climatology(const ClimatologyPlan& p, float* values, int32_t points)
 {
     if ((p.cycle == CycleKind::none && !p.detrend) || points <= 0 || p.steps <= 0) return;
     const size_t np = size_t(points), k = size_t(p.columns);

@@ -180,21 +180,6 @@ bool coordinate_decreases(int ncid, int dimid, const std::string& path)
     return last < first;
 }
 
-std::string time_span(int ncid, int dimid, size_t first, size_t count)
-{
-    const int cv = coordinate_variable(ncid, dimid);
-    nc_type t;
-    if (cv < 0 || count == 0 || nc_inq_vartype(ncid, cv, &t) != NC_NOERR || !is_numeric(t)) return "";
-    double a, b;
-    const size_t last = first + count - 1;
-    if (nc_get_var1_double(ncid, cv, &first, &a) != NC_NOERR || nc_get_var1_double(ncid, cv, &last, &b) != NC_NOERR)
-        return "";
-    char text[96];
-    std::snprintf(text, sizeof text, "%.10g … %.10g", a, b);
-    const std::string units = text_attribute(ncid, cv, "units");
-    return units.empty() ? std::string(text) : std::string(text) + " " + units;
-}
-
 bool read_coordinate(int ncid, int dimid, const std::string& path, double* out, size_t n)
 {
     const int cv = coordinate_variable(ncid, dimid);

@@ -50,11 +50,6 @@ std::string dimension_list(const TimeVariable& tv);
 // name) runs from larger to smaller values. False when there is none.
 bool coordinate_decreases(int ncid, int dimid, const std::string& path);
 
-// The time coordinate over steps first … first + count - 1 (0-based) as
-// "0 … 330 days since 2000-01-01", or "" when the dimension has no numeric
-// coordinate variable.
-std::string time_span(int ncid, int dimid, size_t first, size_t count);
-
 // The n values of the 1-D coordinate variable of dimension `dim`. False, leaving
 // out untouched, when there is none, it is not numeric or its length is not n.
 bool read_coordinate(int ncid, int dimid, const std::string& path, double* out, size_t n);

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "csv_input.hpp"
+#include "csv_conversion.hpp"
 #include "netcdf_input.hpp"
 #include "netcdf_output.hpp"
 #include "record_picture.hpp"
@@ -39,14 +40,19 @@ const char* const DUMP = R"(Every pair as text: its header words W1..W4, then it
 shortest form that reads back to the same float. With --csv, one row per pair:
 W1,W2,W3,W4,value,value,...)";
 
-const char* const FROM_CSV = R"(One column of CSV becomes a single series: one record pair per row, with
-W1 = row number and W2 = W3 = W4 = 1. The first line is a header when any of
-its cells is not written as a number. INDEX counts from 1; a file of one
-column needs no --column, and in it a blank line is a missing row (blank
-lines after the last row are ignored). Empty cells and NaN are missing. A
-series with a missing row is refused, naming it, because lagscan would take
-the marker for a number; --allow-missing writes them as MISSING_VALUE
-anyway. At most 2000 rows.)";
+const char* const FROM_CSV = R"(A series in CSV text becomes a record file of one point per pair: one pair per
+step, W1 = step number and W2 = W3 = W4 = 1. The column is chosen by --column
+NAME or INDEX (from 1), or as CSV:COLUMN; a file of one column of values needs
+none. The first line is a header when one of its cells is neither a number nor
+an ISO date. A column of ISO dates beside the values is read as their dates
+(not written: record files have none); a table of a four-digit year and 12
+monthly values per row is read month by month. Blank cells, cells that are not
+numbers, NaN and the --missing-value marker are missing; in a file of one
+column a blank line is a missing step. A series with a missing step is
+refused, naming it, because lagscan would take the marker for a number;
+--allow-missing writes them as MISSING_VALUE anyway. Infinite values and
+numbers beyond single precision are refused. lagscan reads at most 2000
+steps: --steps A:B selects them.)";
 
 const char* const FROM_NETCDF = R"(Variable VAR, with time as its first dimension, becomes a field series: one
 record pair per time step, W1 = step number, W2 = size of the last
@@ -99,7 +105,8 @@ int finish_stdout()
 }
 
 struct Words {
-    std::string file, out, csv, nc, var, column, name, range, size, title;
+    std::string file, out, csv, nc, var, column, name, range, size, title, steps;
+    double missing_value = 0;
     std::vector<std::string> like;
     int32_t record = 1;
     bool csv_rows = false, allow_missing = false, flip = false, diverging = false, no_coast = false;
@@ -132,10 +139,12 @@ int run(int argc, char** argv)
 
     CLI::App* from_csv = app.add_subcommand("from-csv", "one CSV column -> a single series");
     from_csv->footer(FROM_CSV);
-    from_csv->add_option("CSV", w.csv, "CSV file")->required();
+    from_csv->add_option("CSV", w.csv, "CSV file, or CSV:COLUMN")->required();
     from_csv->add_option("OUT", w.out, "series file to write")->required();
     from_csv->add_option("--column", w.column, "NAME or INDEX of the column");
-    from_csv->add_flag("--allow-missing", w.allow_missing, "write missing rows as MISSING_VALUE");
+    from_csv->add_flag("--allow-missing", w.allow_missing, "write missing steps as MISSING_VALUE");
+    from_csv->add_option("--steps", w.steps, "steps A:B of the series, 1-based, inclusive");
+    from_csv->add_option("--missing-value", w.missing_value, "a number that marks a missing value (-99.99, -999)");
 
     CLI::App* from_netcdf = app.add_subcommand("from-netcdf", "a time-first NetCDF variable -> a field series");
     from_netcdf->footer(FROM_NETCDF);
@@ -193,7 +202,16 @@ int run(int argc, char** argv)
     } else if (dump->parsed()) {
         print_dump(w.file, w.csv_rows, stdout);
     } else if (from_csv->parsed()) {
-        convert_csv(w.csv.c_str(), w.out.c_str(), w.column, w.allow_missing);
+        CsvConversion c;
+        c.column = w.column;
+        c.allow_missing = w.allow_missing;
+        c.select = !w.steps.empty();
+        if (c.select) c.steps = parse_step_range("--steps", w.steps);
+        c.read.has_missing_value = from_csv->count("--missing-value") > 0;
+        c.read.missing_value = w.missing_value;
+        if (c.read.has_missing_value && !std::isfinite(w.missing_value))
+            fail("--missing-value", "must be a finite number");
+        convert_csv(w.csv, w.out, c);
     } else if (from_netcdf->parsed()) {
         convert_netcdf(w.nc, w.var, w.out);
     } else if (to_netcdf->parsed()) {

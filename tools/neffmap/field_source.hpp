@@ -1,5 +1,5 @@
 // The field: its variable in the NetCDF file, held open for the run, with the
-// steps selected.
+// steps that are paired with the series.
 #pragma once
 
 #include <cstdint>
@@ -7,22 +7,18 @@
 
 #include "netcdf_common.hpp"
 #include "netcdf_input.hpp"
-#include "series_input.hpp"
-#include "value_ranges.hpp"
+#include "time_axis.hpp"
 
 struct FieldSource {
     std::string path, var;
     TimeVariable tv;
     Unpacking unpack;
-    int64_t first_step = 1; // 1-based
-    int32_t steps = 0;
-    std::string time_span;  // the selected steps' time coordinate, or ""
+    TimeAxis axis;          // the dates of the time coordinate, when it has them
+    std::string units;      // VAR's units attribute, or ""
+    int64_t first_step = 1; // 1-based: the first paired step
+    int32_t steps = 0;      // the paired steps
 };
 
-// Opens the field and selects its steps; throws on a variable without steps or
-// points, or a selection outside it.
-FieldSource open_field(const std::string& path, const std::string& var, const StepRange& range);
-
-// The series must give every selected step a value, as many steps as the field,
-// and the run needs 3 … 2000 of them.
-void check_series_against_field(const FieldSource& field, const IndexSeries& series);
+// Opens the field with every step selected; throws on a variable without
+// steps or points. The pairing narrows first_step and steps.
+FieldSource open_field(const std::string& path, const std::string& var);

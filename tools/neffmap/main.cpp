@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <csignal>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <ctime>
 #include <new>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 #include "interrupts.hpp"
@@ -26,16 +28,24 @@ namespace {
 
 const char* const DESCRIPTION = R"(Tests, at every point of FIELD's variable VAR, the correlation r with the
 series SERIES against Student's t with an effective sample size, and writes OUT.nc
-on VAR's grid: r, neff (nstar's value, computed as lagscan, sigcut and nstar
-compute it, on tiles of at most 10000 points), neff_lag1 (N(1 - a1 b1)/(1 + a1 b1)
-from the lag-1 autocorrelations), dof (min(neff, N) - 2 of the chosen method: the
-test never credits more samples than steps), p (two-sided), and the masks
-sig_local (p < alpha) and sig_fdr (Benjamini-Hochberg at q).
+on VAR's grid: r, slope (least squares of the point on the series), neff
+(nstar's value, computed as lagscan, sigcut and nstar compute it, on tiles of at
+most 10000 points), neff_lag1 (N(1 - a1 b1)/(1 + a1 b1) from the lag-1
+autocorrelations), dof (min(neff, N) - 2 of the chosen method: the test never
+credits more samples than steps), p (two-sided), and the masks sig_local
+(p < alpha) and sig_fdr (Benjamini-Hochberg at q).
 
 VAR has time as its first dimension; the dimensions after it are the grid.
-SERIES is FILE.csv[:COLUMN] (a header name or a 1-based index), FILE.nc:VAR (a
-1-D variable along time) or a record file of one point per pair. A point with a
-fill value or NaN at any selected step is missing in the output.
+SERIES is recognised by what the file holds: FILE:VAR of a NetCDF file (a 1-D
+variable along time), a record file of one point per pair, or CSV text as
+FILE[:COLUMN] (a header name or a 1-based number; a column of ISO dates gives
+the dates; a table of a year and 12 monthly values per row is a monthly series).
+
+When both have dates, steps are paired by date over the period both cover
+(--period narrows it); otherwise by position, after --field-steps and
+--series-steps. In this order: select, shift by --lag, pair, --anomalies,
+--detrend, then the chain and the test. A point with a fill value or NaN at any
+paired step is missing in the output; the series may miss none.
 
 --neff min (the default) tests with the smaller of the chain's and the lag-1
 value, which keeps the false-positive rate near alpha from 20 steps up; with
@@ -146,11 +156,9 @@ bool read_command_line(int argc, char** argv, RunOptions& opt)
     CLI::App app{DESCRIPTION, "neffmap"};
     app.add_option("FIELD", opt.field, "NetCDF file of the field")->required();
     app.add_option("VAR", opt.var, "the field's variable, time first")->required();
-    app.add_option("SERIES", opt.series, "FILE.csv[:COLUMN], FILE.nc:VAR or a record file")->required();
+    app.add_option("SERIES", opt.series, "CSV FILE[:COLUMN], NetCDF FILE:VAR or a record file")->required();
     app.add_option("OUT", opt.out, "NetCDF file to write")->required();
     app.add_option("--jobs", opt.jobs, "tiles computed at once (default: online CPUs)")->check(CLI::Range(1, 64));
-    app.add_option("--field-steps", field_steps, "time steps A:B of the field, 1-based, inclusive");
-    app.add_option("--series-steps", series_steps, "time steps A:B of the series, 1-based, inclusive");
     app.add_option("--work", opt.work,
                    "also write every tile's record files here, as the three programs would (a new or empty "
                    "directory, or one an earlier --work run made)");
@@ -172,14 +180,31 @@ bool read_command_line(int argc, char** argv, RunOptions& opt)
             ->check(CLI::Range(int64_t(1), MAX_SURROGATES));
     // Read as text: CLI11 would take -1 as 2^64 - 1, and the map records the seed as it is used.
     const CLI::Option* seed = app.add_option("--seed", seed_text, "seed of the surrogates' random phases (default 1)");
+
+    // Dates: which steps are paired, and what is taken out of them first.
+    std::string period;
+    app.add_option("--period", period,
+                   "paired period START/END, ISO dates, inclusive (1982-01/1992-12; START/ or /END leave a side open)");
+    app.add_option("--lag", opt.pairing.lag,
+                   "K steps: K > 0 pairs the series' step t with the field's step t + K (the series leads); K < 0 "
+                   "the other way")
+        ->check(CLI::Range(-1000000, 1000000));
+    app.add_flag("--pair-by-position", opt.pairing.pair_by_position,
+                 "pair the steps by their order even where both have dates (also accepts an irregular time axis)");
+    app.add_option("--field-steps", field_steps, "time steps A:B of the field, 1-based, inclusive (without dates)");
+    app.add_option("--series-steps", series_steps, "time steps A:B of the series, 1-based, inclusive (without dates)");
+    app.add_option("--missing-value", opt.series_read.missing_value,
+                   "a number that marks a missing value of the series (-99.99, -999)");
+    app.add_flag("--anomalies", opt.anomalies,
+                 "take out, at every point and from the series, the mean of each calendar month (monthly steps), "
+                 "three annual harmonics (daily steps) or the mean (other steps)");
+    app.add_flag("--detrend", opt.detrend, "then take out the least-squares line");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
         app.exit(e);
         return false;
     }
-    if (!field_steps.empty()) opt.field_steps = parse_step_range("--field-steps", field_steps);
-    if (!series_steps.empty()) opt.series_steps = parse_step_range("--series-steps", series_steps);
     if (!(opt.alpha > 0 && opt.alpha < 1)) fail("--alpha", "must lie strictly between 0 and 1");
     if (!(opt.q > 0 && opt.q < 1)) fail("--fdr", "must lie strictly between 0 and 1");
     parse_neff_method(method.c_str(), opt.method);
@@ -189,6 +214,20 @@ bool read_command_line(int argc, char** argv, RunOptions& opt)
     if (opt.test == TestKind::t && seed->count() > 0) fail("--seed", "is for --test phase");
     if (seed->count() > 0) opt.seed = parse_seed(seed_text);
     opt.command_line = history_line(argc, argv);
+
+    if (!period.empty()) {
+        opt.pairing.period = parse_period(period);
+        opt.pairing.has_period = true;
+    }
+    for (auto [text, option, selection] : {std::tuple{&field_steps, "--field-steps", &opt.pairing.field_steps},
+                                           std::tuple{&series_steps, "--series-steps", &opt.pairing.series_steps}}) {
+        if (text->empty()) continue;
+        const StepRange r = parse_step_range(option, *text);
+        *selection = StepSelection{true, r.first, r.last};
+    }
+    opt.series_read.has_missing_value = app.count("--missing-value") > 0;
+    if (opt.series_read.has_missing_value && !std::isfinite(opt.series_read.missing_value))
+        fail("--missing-value", "must be a finite number");
     return true;
 }
 

@@ -99,6 +99,15 @@ void define_map(MapOutput& map, const FieldSource& field, const TestSettings& te
 
     const std::string method = neff_method_name(test.method);
     map.r = define_float(out, g, "r", "Pearson correlation with the series", path);
+    map.slope = define_float(out, g, "slope", "least-squares slope of the point on the series", path);
+    // Units only where both sides name theirs.
+    if (d.slope_units.empty()) {
+        nc_check(nc_del_att(out, map.slope, "units"), path, "slope units");
+        text_attribute(out, map.slope, "comment", "field units per unit of the series (the inputs do not name both units)",
+                       path);
+    } else {
+        text_attribute(out, map.slope, "units", d.slope_units, path);
+    }
     map.neff = define_float(out, g, "neff", "effective sample size of the correlation with the series", path);
     text_attribute(out, map.neff, "comment", "nstar's value from the autocorrelations up to the critical lags", path);
     map.lag1 = define_float(out, g, "neff_lag1", "lag-1 effective sample size N(1 - a1 b1)/(1 + a1 b1)", path);
@@ -135,6 +144,20 @@ void define_map(MapOutput& map, const FieldSource& field, const TestSettings& te
     text_attribute(out, NC_GLOBAL, "neff_method", method, path);
     number_attribute(out, NC_GLOBAL, "alpha", test.alpha, path);
     number_attribute(out, NC_GLOBAL, "q", test.q, path);
+
+    const std::pair<const char*, const std::string*> dates[] = {
+        {"time_coverage_start", &d.time_coverage_start},
+        {"time_coverage_end", &d.time_coverage_end},
+        {"series_time_coverage_start", &d.series_time_coverage_start},
+        {"series_time_coverage_end", &d.series_time_coverage_end},
+        {"time_step", &d.time_step},
+        {"pairing", &d.pairing},
+    };
+    for (const auto& [name, value] : dates)
+        if (!value->empty()) text_attribute(out, NC_GLOBAL, name, *value, path);
+    count_attribute(out, "lag", d.lag, path);
+    text_attribute(out, NC_GLOBAL, "anomalies", d.anomalies, path);
+    text_attribute(out, NC_GLOBAL, "detrend", d.detrend, path);
     nc_write_check(nc_enddef(out), path, "ending definitions");
     copy_grid_coordinates(field.tv, field.path, g, out, path);
 }
@@ -145,6 +168,8 @@ void write_map_tile(MapOutput& map, const FieldSource& field, const PointTile& t
     const int32_t n = tile.points;
     const unsigned char* state = c.state.data();
     put_tile(map, slabs, map.r, as_floats(map, c.r.data(), nullptr, state, n), nc_put_vara_float, "writing r");
+    put_tile(map, slabs, map.slope, as_floats(map, c.slope.data(), nullptr, state, n), nc_put_vara_float,
+             "writing slope");
     put_tile(map, slabs, map.neff, as_floats(map, nullptr, c.neff.data(), state, n), nc_put_vara_float,
              "writing neff");
     put_tile(map, slabs, map.lag1, as_floats(map, c.neff_lag1.data(), nullptr, state, n), nc_put_vara_float,
@@ -210,7 +235,7 @@ std::vector<unsigned char> read_map_mask(MapOutput& map, const FieldSource& fiel
     return all;
 }
 
-void put_phase_attributes(MapOutput& map, const PhaseRun& phase, const MapTest& test, const TestSettings& settings)
+void put_phase_attributes(MapOutput& map, const PhaseRun& phase)
 {
     const std::string& path = map.file.path;
     const int out = map.nc.ncid;
@@ -228,8 +253,11 @@ void put_phase_attributes(MapOutput& map, const PhaseRun& phase, const MapTest& 
         number_attribute(out, NC_GLOBAL, "field_p", phase.field_p, path);
         count_attribute(out, "points_beyond_critical", phase.field.observed, path);
     }
-    const std::string warning = floor_warning(phase, test.counts.tested, test.p_fdr, settings.q);
-    if (!warning.empty()) text_attribute(out, NC_GLOBAL, "warning", warning, path);
+}
+
+void add_map_warning(MapOutput& map, const std::string& warning)
+{
+    if (!warning.empty()) text_attribute(map.nc.ncid, NC_GLOBAL, "warning", warning, map.file.path);
 }
 
 void close_map(MapOutput& map, const MapTest& test)

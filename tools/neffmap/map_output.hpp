@@ -20,17 +20,27 @@ struct MapDescription {
     std::string series_source;
     std::string field_steps, series_steps; // "1 … 240 of 240"
     int32_t steps = 0;
+
+    // The paired dates and what was done to the values (empty: no such thing).
+    std::string time_coverage_start, time_coverage_end;               // the field's paired dates
+    std::string series_time_coverage_start, series_time_coverage_end; // the series', where they differ
+    std::string time_step;                                            // "monthly", "daily", "6 hours"
+    std::string pairing;                                              // "by date", or how by position
+    int64_t lag = 0;
+    std::string anomalies, detrend; // what was removed, or "none"
+    std::string slope_units;        // "K per degC"; "" when either side's units are unknown
 };
 
 // The map's own variables. A grid dimension of the field named like one of them
 // is renamed in the map (define_grid_like), never the variable.
-inline constexpr const char* MAP_VARIABLES[] = {"r", "neff", "neff_lag1", "dof", "p", "sig_local", "sig_fdr"};
+inline constexpr const char* MAP_VARIABLES[] = {"r", "slope", "neff", "neff_lag1", "dof", "p", "sig_local", "sig_fdr"};
 
 struct MapOutput {
     OutputFile file; // begun before the map is defined
     NetcdfWriter nc;
     OutputGrid grid;
     int r = -1, neff = -1, lag1 = -1, dof = -1, p = -1, local = -1, fdr = -1;
+    int slope = -1;
     // A tile's values on their way to the file.
     std::vector<float> floats;
     std::vector<double> doubles;
@@ -55,9 +65,12 @@ std::vector<float> read_map_floats(MapOutput& map, const FieldSource& field, int
 std::vector<unsigned char> read_map_mask(MapOutput& map, const FieldSource& field, int var);
 
 // The phase test's global attributes: the surrogates, the seed, the smallest p,
-// the BLAS that ran, field_p and the warning when the FDR threshold sits at the
-// smallest p. After the FDR threshold is known, before close_map.
-void put_phase_attributes(MapOutput& map, const PhaseRun& phase, const MapTest& test, const TestSettings& settings);
+// the BLAS that ran, and field_p. After the FDR threshold is known, before close_map.
+void put_phase_attributes(MapOutput& map, const PhaseRun& phase);
+
+// The run's warnings (the annual cycle's, the phase test's floor) as one global
+// attribute, found once every tile is done.
+void add_map_warning(MapOutput& map, const std::string& warning);
 
 // The test's global attributes; then closes the file (still under its
 // temporary name).

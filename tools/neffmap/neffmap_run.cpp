@@ -10,10 +10,10 @@
 #include "map_output.hpp"
 #include "netcdf4_probe.hpp"
 #include "output_file.hpp"
+#include "paired_steps.hpp"
 #include "result_picture.hpp"
 #include "run_error.hpp"
 #include "run_summary.hpp"
-#include "series_input.hpp"
 #include "series_source.hpp"
 #include "significance_map.hpp"
 #include "tile_pipeline.hpp"
@@ -32,7 +32,7 @@ std::string range_text(int64_t first, int32_t steps, int64_t total)
 // No output may land on an input or on another output, by any name.
 void check_outputs(const RunOptions& opt)
 {
-    const std::string inputs[] = {opt.field, series_file(opt.series)};
+    const std::string inputs[] = {opt.field, split_series_argument(opt.series).file};
     refuse_output_over_inputs(opt.out, inputs, 2);
     if (!opt.picture.empty()) {
         refuse_output_over_inputs(opt.picture, inputs, 2);
@@ -42,6 +42,27 @@ void check_outputs(const RunOptions& opt)
         refuse_same_output(opt.work, opt.out);
         if (!opt.picture.empty()) refuse_same_output(opt.work, opt.picture);
     }
+}
+
+// What the map says about the paired dates and the transforms.
+void describe_dates(const PairedSteps& paired, const FieldSource& field, const RunOptions& opt, MapDescription& d)
+{
+    const Pairing& p = paired.pairing;
+    d.time_coverage_start = p.field_start;
+    d.time_coverage_end = p.field_end;
+    d.series_time_coverage_start = p.series_start;
+    d.series_time_coverage_end = p.series_end;
+    d.time_step = p.time_step;
+    d.pairing = p.by_date ? "by date" : p.note;
+    d.lag = opt.pairing.lag;
+    const ClimatologyPlan& plan = paired.field.plan;
+    d.anomalies = !opt.anomalies                               ? "none"
+                  : plan.cycle == CycleKind::calendar_months  ? "the mean of each calendar month removed"
+                  : plan.cycle == CycleKind::annual_harmonics ? "three annual harmonics removed"
+                                                              : "the mean removed";
+    d.detrend = opt.detrend ? "the least-squares line removed" : "none";
+    if (!field.units.empty() && !paired.series.units.empty())
+        d.slope_units = field.units + " per " + paired.series.units;
 }
 
 } // namespace
@@ -60,15 +81,14 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     if (!opt.picture.empty()) begin_output_file(picture, opt.picture);
     WorkDirectory work;
     if (!opt.work.empty())
-        open_work_directory(work, opt.work, {opt.field, series_file(opt.series)}, {opt.out, opt.picture});
+        open_work_directory(work, opt.work, {opt.field, split_series_argument(opt.series).file}, {opt.out, opt.picture});
 
-    // Inputs.
-    const FieldSource field = open_field(opt.field, opt.var, opt.field_steps);
-    // A NetCDF series gets the same first look as the field (open_field's).
+    // Inputs: the field, and the series paired with it and transformed. A
+    // NetCDF series gets the same first look as the field (open_field's).
+    FieldSource field = open_field(opt.field, opt.var);
     const SeriesArgument series_argument = split_series_argument(opt.series);
     probe_netcdf4_input(series_argument.file, series_argument.selector);
-    const IndexSeries series = read_index_series(opt.series, opt.series_steps);
-    check_series_against_field(field, series);
+    const PairedSteps paired = pair_with_field(field, opt);
     if (!opt.picture.empty() && !grid_is_drawable(field))
         fail(field.path, "a picture shows a grid of at most two dimensions; variable \"" + opt.var + "\" has " +
                              grid_text(field.tv) + "; leave out --picture or select one level first");
@@ -79,26 +99,28 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     d.field_source = opt.field + ":" + opt.var;
     d.series_source = opt.series;
     d.field_steps = range_text(field.first_step, field.steps, int64_t(field.tv.sizes[0]));
-    d.series_steps = range_text(series.first_step, series.steps(), series.steps_in_file);
+    d.series_steps = range_text(paired.pairing.series_first + 1, paired.pairing.n, int64_t(paired.series.values.size()));
+    describe_dates(paired, field, opt, d);
     define_map(map, field, test, d);
     check_picture_variable(map, opt);
     check_interrupt();
 
     // The phase test's surrogates come from the series as the chain gets it.
     PhaseRun phase;
-    if (opt.test == TestKind::phase) phase = begin_phase_test(series.values, series.path, opt.surrogates, opt.seed);
+    if (opt.test == TestKind::phase) phase = begin_phase_test(paired.values, paired.series.file, opt.surrogates, opt.seed);
 
     // The series goes through the chain once.
     ChainWorkspace ws;
     ws.path = choose_lag_path(this_cpu());
-    const std::vector<float> chain_series = scaled_to_unit(series.values);
+    const std::vector<float> chain_series = scaled_to_unit(paired.values);
     const SeriesChain series_chain = compute_series_chain(ws, chain_series);
     if (!opt.work.empty()) write_series_work_files(work, chain_series, series_chain);
 
     // The tiles.
     TileRun run;
     run.field = &field;
-    run.series = &series;
+    run.series = &paired.values;
+    run.transforms = &paired.field;
     run.series_chain = &series_chain;
     run.test = test;
     run.path = ws.path;
@@ -116,11 +138,17 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     write_fdr_mask(map, field, result);
     std::vector<std::string> notes;
     if (!opt.picture.empty()) {
-        const TestedFacts facts = tested_facts(opt, field, series);
+        const TestedFacts facts = tested_facts(opt, field, paired);
         notes = draw_result_picture(picture, map, field, facts, result, opt);
     }
-    std::vector<float> neff = opt.quiet ? std::vector<float>{} : read_map_floats(map, field, map.neff);
-    if (run.phase) put_phase_attributes(map, phase, result, test);
+    std::vector<float> dof = opt.quiet ? std::vector<float>{} : read_map_floats(map, field, map.dof);
+    if (run.phase) put_phase_attributes(map, phase);
+    // The warnings for the map and the summary; the phase test's own is printed
+    // with its other lines.
+    const std::string warning = annual_cycle_warning(paired, result.counts.annual_cycle);
+    const std::string floor =
+        run.phase ? floor_warning(phase, result.counts.tested, result.p_fdr, opt.q) : std::string();
+    add_map_warning(map, warning.empty() || floor.empty() ? warning + floor : warning + "; " + floor);
     close_map(map, result);
     check_interrupt();
 
@@ -130,7 +158,8 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     if (!opt.work.empty()) commit_work_directory(work);
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!opt.quiet) print_summary(field, series, result, std::move(neff), test, seconds, run.phase);
+    if (!warning.empty()) std::fprintf(stderr, "neffmap: warning: %s\n", warning.c_str());
+    if (!opt.quiet) print_summary(field, paired, result, std::move(dof), test, warning, seconds, run.phase);
     if (!opt.quiet) print_renamed_grid(field, map.grid, opt.out);
     return notes;
 }

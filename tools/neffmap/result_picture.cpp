@@ -87,8 +87,9 @@ void join(std::string& text, const std::string& part)
 
 } // namespace
 
-TestedFacts tested_facts(const RunOptions& opt, const FieldSource& field, const IndexSeries& series)
+TestedFacts tested_facts(const RunOptions& opt, const FieldSource& field, const PairedSteps& paired)
 {
+    const Pairing& p = paired.pairing;
     TestedFacts f;
     f.variable = opt.var;
     f.units = attribute_text(field.tv.ncid, field.tv.varid, "units");
@@ -96,7 +97,17 @@ TestedFacts tested_facts(const RunOptions& opt, const FieldSource& field, const 
     f.series = opt.series.substr(opt.series.rfind('/') + 1);
     f.steps = field.steps;
     f.field_first = field.first_step;
-    f.series_first = series.first_step;
+    f.series_first = p.series_first + 1;
+    f.field_start = p.field_start;
+    f.field_end = p.field_end;
+    f.series_start = p.series_start;
+    f.series_end = p.series_end;
+    f.lag = int32_t(opt.pairing.lag);
+    f.step_unit = p.kind == StepKind::monthly ? "month" : p.kind == StepKind::yearly ? "year"
+                  : p.kind == StepKind::daily ? "day"
+                                              : "";
+    f.anomalies = opt.anomalies;
+    f.detrended = opt.detrend;
     f.method = opt.method;
     f.phase_surrogates = opt.test == TestKind::phase ? opt.surrogates : 0;
     f.alpha = opt.alpha;

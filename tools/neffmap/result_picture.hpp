@@ -11,7 +11,7 @@
 #include "map_output.hpp"
 #include "output_file.hpp"
 #include "run_options.hpp"
-#include "series_input.hpp"
+#include "paired_steps.hpp"
 #include "significance_map.hpp"
 
 // What was tested, as the title says it. An empty text, a zero or a false is
@@ -39,8 +39,8 @@ struct TestedFacts {
     double alpha = 0.05, q = 0.10;
 };
 
-// The facts the command line and the inputs give.
-TestedFacts tested_facts(const RunOptions& opt, const FieldSource& field, const IndexSeries& series);
+// The facts the command line and the inputs give, the paired steps among them.
+TestedFacts tested_facts(const RunOptions& opt, const FieldSource& field, const PairedSteps& paired);
 
 struct PictureTitle {
     std::string title, subtitle;

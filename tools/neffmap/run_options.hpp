@@ -5,6 +5,8 @@
 #include <string>
 
 #include "map_picture.hpp"
+#include "pairing.hpp"
+#include "series_source.hpp"
 #include "significance.hpp"
 #include "tile_statistics.hpp"
 #include "value_ranges.hpp"
@@ -16,7 +18,6 @@ struct RunOptions {
     std::string field, var, series, out;
     std::string work; // empty: no work files
     int jobs = 1;     // tiles computed at once
-    StepRange field_steps, series_steps;
     bool quiet = false;
     double alpha = 0.05;
     double q = 0.10;
@@ -39,4 +40,12 @@ struct RunOptions {
     TestKind test = TestKind::t;
     int64_t surrogates = 1000;
     uint64_t seed = 1;
+
+    // Dates: which steps of the field and of the series are paired (--period,
+    // --lag, --pair-by-position, --field-steps, --series-steps), how the
+    // series is read (--missing-value), and what is taken out of both before
+    // the chain.
+    PairingOptions pairing;
+    SeriesReadOptions series_read;
+    bool anomalies = false, detrend = false;
 };

@@ -15,6 +15,30 @@ std::string method_text(NeffMethod m)
     }
 }
 
+// The pairing's lines: the paired dates (or steps) and N, the series' own dates
+// where they differ, the lag, the by-position note and what was taken out.
+void print_pairing(const FieldSource& field, const PairedSteps& paired)
+{
+    const Pairing& p = paired.pairing;
+    const int64_t total = int64_t(field.tv.sizes[0]);
+    std::string when;
+    if (!p.field_start.empty()) when = p.field_start + " … " + p.field_end + " (" + p.time_step + "), ";
+    else if (!p.series_start.empty()) when = p.series_start + " … " + p.series_end + " (" + p.time_step + "), ";
+    std::printf("paired:    N = %d, %s%s; field steps %lld … %lld of %lld, series steps %lld … %lld of %zu\n", p.n,
+                when.c_str(), p.by_date ? "by date" : "by position", (long long)field.first_step,
+                (long long)(field.first_step + p.n - 1), (long long)total, (long long)(p.series_first + 1),
+                (long long)(p.series_first + p.n), paired.series.values.size());
+    if (!p.field_start.empty() && !p.series_start.empty())
+        std::printf("series:    its own dates %s … %s\n", p.series_start.c_str(), p.series_end.c_str());
+    if (paired.lag != 0)
+        std::printf("lag:       %lld steps: the series %s (its step t with the field's step t %s %lld)\n",
+                    (long long)paired.lag, paired.lag > 0 ? "leads" : "lags", paired.lag > 0 ? "+" : "-",
+                    (long long)(paired.lag > 0 ? paired.lag : -paired.lag));
+    if (!p.note.empty()) std::printf("note:      %s\n", p.note.c_str());
+    if (!paired.field.plan.description.empty())
+        std::printf("removed:   %s, at every point and from the series\n", paired.field.plan.description.c_str());
+}
+
 } // namespace
 
 std::string grid_text(const TimeVariable& tv)
@@ -28,15 +52,17 @@ std::string grid_text(const TimeVariable& tv)
     return s;
 }
 
-void print_summary(const FieldSource& field, const IndexSeries& series, const MapTest& test,
-                   std::vector<float> neff, const TestSettings& settings, double seconds, const PhaseRun* phase)
+void print_summary(const FieldSource& field, const PairedSteps& paired, const MapTest& test,
+                   std::vector<float> dof, const TestSettings& settings, const std::string& warning, double seconds,
+                   const PhaseRun* phase)
 {
     const TileCounts& c = test.counts;
-    neff.erase(std::remove_if(neff.begin(), neff.end(), [](float v) { return std::isnan(v); }), neff.end());
+    // The effective sample size the test used: min(neff, N) of the chosen method.
+    std::vector<float> neff;
+    for (float d : dof)
+        if (!std::isnan(d)) neff.push_back(d + 2);
     std::printf("grid:      %s (%lld points)\n", grid_text(field.tv).c_str(), (long long)field.tv.points);
-    std::printf("steps:     %d (field steps %lld … %lld, series steps %lld … %lld)\n", field.steps,
-                (long long)field.first_step, (long long)(field.first_step + field.steps - 1),
-                (long long)series.first_step, (long long)(series.first_step + series.steps() - 1));
+    print_pairing(field, paired);
     // By reason: the counts add up to the grid's points.
     std::printf("points:    %lld tested, %lld missing throughout, %lld dropped for gaps, %lld constant, %lld with "
                 "a value or result that is not a finite number, %lld with dof <= 0\n",
@@ -49,7 +75,8 @@ void print_summary(const FieldSource& field, const IndexSeries& series, const Ma
         const double median =
             m % 2 ? upper : (double(*std::max_element(neff.begin(), neff.begin() + m / 2)) + double(upper)) / 2;
         const auto [lo, hi] = std::minmax_element(neff.begin(), neff.end());
-        std::printf("neff:      min %.2f  median %.2f  max %.2f\n", double(*lo), median, double(*hi));
+        std::printf("neff:      min %.2f  median %.2f  max %.2f (what the test used: --neff %s, at most N)\n",
+                    double(*lo), median, double(*hi), neff_method_name(settings.method));
     }
     if (phase) {
         std::printf("test:      phase-randomised surrogates of the series: %lld surrogates, seed %llu, alpha %g, "
@@ -93,6 +120,7 @@ void print_summary(const FieldSource& field, const IndexSeries& series, const Ma
         std::printf("warning:   with N = %d steps the critical-lag search rarely finds a lag, so the chain's neff "
                     "stays near N and too many points pass; --neff min (the default) keeps the rate near alpha\n",
                     field.steps);
+    if (!warning.empty()) std::printf("warning:   %s\n", warning.c_str());
     std::printf("wall time: %.1f s\n", seconds);
 }
 

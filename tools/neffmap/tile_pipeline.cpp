@@ -49,12 +49,13 @@ void compute_tile(const TileRun& run, Worker& w, TileSlot& s, MapTest& test)
 {
     const int32_t n = s.extent.points;
     reserve_columns(s.columns, n);
-    prepare_points(s.matrix, n, run.series->values, s.columns);
+    s.counts = TileCounts{};
+    transform_tile(*run.transforms, s.matrix, n, s.counts.annual_cycle);
+    prepare_points(s.matrix, n, *run.series, s.columns);
     if (run.phase) phase_test_points(*run.phase, w.phase, s.matrix, n, run.test.alpha, s.columns);
     scale_points_to_unit(s.matrix, n, s.columns.state.data());
     if (run.work) write_tile_field_file(*run.work, w.files, s.tile, s.extent, s.matrix);
     compute_tile_chain(w.chain, s.matrix, n, *run.series_chain, s.columns.critical_lag.data(), s.columns.neff.data());
-    s.counts = TileCounts{};
     test_points(s.matrix, n, *run.series_chain, run.test, s.columns, s.counts);
     if (run.work)
         write_tile_result_files(*run.work, w.files, s.tile, s.extent, s.matrix, s.columns.critical_lag.data(),

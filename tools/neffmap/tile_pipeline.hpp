@@ -9,14 +9,15 @@
 #include "field_source.hpp"
 #include "map_output.hpp"
 #include "phase_map.hpp"
-#include "series_input.hpp"
 #include "significance_map.hpp"
 #include "tile_statistics.hpp"
+#include "tile_transforms.hpp"
 #include "work_files.hpp"
 
 struct TileRun {
     const FieldSource* field = nullptr;
-    const IndexSeries* series = nullptr;
+    const std::vector<float>* series = nullptr; // the paired steps, transformed
+    const TileTransforms* transforms = nullptr;
     const SeriesChain* series_chain = nullptr;
     TestSettings test;
     LagPath path = LagPath::portable;

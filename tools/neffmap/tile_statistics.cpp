@@ -8,6 +8,7 @@ void reserve_columns(TileColumns& c, int32_t points)
     const auto n = size_t(points);
     c.state.resize(n);
     c.r.resize(n);
+    c.slope.resize(n);
     c.critical_lag.resize(n);
     c.neff.resize(n);
     c.lag1.resize(n);
@@ -27,7 +28,48 @@ void add_counts(TileCounts& total, const TileCounts& tile)
     total.tested += tile.tested;
     total.local += tile.local;
     total.capped += tile.capped;
+    total.annual_cycle.tested += tile.annual_cycle.tested;
+    total.annual_cycle.with_cycle += tile.annual_cycle.with_cycle;
 }
+
+namespace {
+
+// regression_slope's sums for the L points of one block, side by side:
+// x[t * L + k] is point k at step t. The series' own sums are the same for
+// every lane.
+template <int L>
+[[gnu::always_inline]] inline void slopes_of_block(const float* series, const float* x, int32_t steps, double* slope)
+{
+    double sx = 0, sy[L] = {};
+    for (int32_t t = 0; t < steps; ++t) {
+        sx += double(series[t]);
+        for (int k = 0; k < L; ++k) sy[k] += double(x[size_t(t) * L + size_t(k)]);
+    }
+    const double mx = sx / steps;
+    double my[L], sxx = 0, sxy[L] = {};
+    for (int k = 0; k < L; ++k) my[k] = sy[k] / steps;
+    for (int32_t t = 0; t < steps; ++t) {
+        const double dx = double(series[t]) - mx;
+        sxx += dx * dx;
+        for (int k = 0; k < L; ++k) sxy[k] += dx * (double(x[size_t(t) * L + size_t(k)]) - my[k]);
+    }
+    for (int k = 0; k < L; ++k) slope[k] = sxx == 0 ? std::numeric_limits<double>::quiet_NaN() : sxy[k] / sxx;
+}
+
+// Built for each instruction set, as the correlations are; the same bits on each.
+// lanes is a kernel's width: 4, 8 or 16.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void slopes_lanes(const float* series, const float* x,
+                                                                             int32_t lanes, int32_t steps,
+                                                                             double* slope)
+{
+    switch (lanes) {
+    case 16: return slopes_of_block<16>(series, x, steps, slope);
+    case 8: return slopes_of_block<8>(series, x, steps, slope);
+    default: return slopes_of_block<4>(series, x, steps, slope);
+    }
+}
+
+} // namespace
 
 void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& series, TileColumns& c)
 {
@@ -45,8 +87,9 @@ void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& ser
                 varies[k] |= v != x[k];
                 not_finite[k] |= !(std::fabs(v) <= std::numeric_limits<float>::max());
             }
-        double r[most_lanes];
+        double r[most_lanes], slope[most_lanes];
         pearson_r_lanes(series.data(), x, lanes, steps, r);
+        slopes_lanes(series.data(), x, lanes, steps, slope);
         for (int32_t k = 0; k < lanes && p0 + k < points; ++k) {
             const size_t i = size_t(p0 + k);
             c.state[i] = missing[k] == steps ? POINT_ABSENT
@@ -55,6 +98,7 @@ void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& ser
                          : !varies[k]        ? POINT_CONSTANT
                                              : POINT_PRESENT;
             c.r[i] = c.state[i] == POINT_PRESENT ? r[k] : std::numeric_limits<double>::quiet_NaN();
+            c.slope[i] = c.state[i] == POINT_PRESENT ? slope[k] : std::numeric_limits<double>::quiet_NaN();
             if (c.state[i] == POINT_GAP || c.state[i] == POINT_ABSENT) x[size_t(lanes) + size_t(k)] = MISSING_VALUE;
         }
     }
@@ -78,14 +122,14 @@ void test_points(const TileMatrix& m, int32_t points, const SeriesChain& series,
         c.neff_lag1[i] = state == POINT_PRESENT ? lag1_neff(series_lag1, double(c.lag1[i]), steps) : nan;
         if (state == POINT_PRESENT && !std::isfinite(c.neff_lag1[i])) state = POINT_NOT_FINITE;
         const bool result = state == POINT_PRESENT;
-        if (!result) c.r[i] = nan;
+        if (!result) c.r[i] = c.slope[i] = nan;
         const double neff = result ? neff_for_test(s.method, double(c.neff[i]), c.neff_lag1[i]) : nan;
         c.dof[i] = test_dof(neff, steps);
         if (s.kind == TestKind::t) c.p[i] = two_sided_p(c.r[i], c.dof[i]);
         if (!result) c.p[i] = nan;
         if (result && std::isnan(c.p[i]))
             state = s.kind == TestKind::t && c.dof[i] <= 0 ? POINT_NO_DOF : POINT_NOT_FINITE;
-        if (state == POINT_NOT_FINITE) c.r[i] = c.neff_lag1[i] = c.dof[i] = c.p[i] = nan;
+        if (state == POINT_NOT_FINITE) c.r[i] = c.slope[i] = c.neff_lag1[i] = c.dof[i] = c.p[i] = nan;
         const bool tested = state == POINT_PRESENT;
         counts.capped += tested && neff > double(steps);
         c.sig_local[i] = tested ? static_cast<signed char>(c.p[i] < s.alpha) : MASK_FILL;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "annual_cycle_test.hpp"
 #include "chain_tile.hpp"
 #include "significance.hpp"
 
@@ -40,6 +41,7 @@ inline constexpr signed char MASK_FILL = -1;
 struct TileColumns {
     std::vector<unsigned char> state;
     std::vector<double> r;           // Pearson's r; NaN unless present
+    std::vector<double> slope;       // least-squares slope on the series; NaN unless present
     std::vector<float> critical_lag; // sigcut's
     std::vector<float> neff;         // nstar's; MISSING_VALUE for a missing point
     std::vector<float> lag1;         // lagscan's lag-1 autocorrelation
@@ -56,15 +58,16 @@ void reserve_columns(TileColumns& c, int32_t points);
 struct TileCounts {
     int64_t absent = 0, gaps = 0, constant = 0, not_finite = 0, no_dof = 0;
     int64_t tested = 0, local = 0;
-    int64_t capped = 0; // the chosen neff exceeds N
+    int64_t capped = 0;      // the chosen neff exceeds N
+    CycleCount annual_cycle; // points whose calendar-month means differ (when looked for)
 };
 void add_counts(TileCounts& total, const TileCounts& tile);
 
-// Before the chain, on the tile as read (m.xs.count steps of `points` points):
-// each point's state (present, gap, absent, constant or not finite), and r with
-// the series for the points present. A point missing at some step is marked
-// missing at step 2, where lagscan looks, so that the chain leaves it out as it
-// leaves out a point missing at every step.
+// Before the chain, on the tile as read and transformed (m.xs.count steps of
+// `points` points): each point's state (present, gap, absent, constant or not
+// finite), and r and the slope on the series for the points present. A point
+// missing at some step is marked missing at step 2, where lagscan looks, so that
+// the chain leaves it out as it leaves out a point missing at every step.
 void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& series, TileColumns& c);
 
 // After the chain (m holding the autocorrelations, c the critical lags and
