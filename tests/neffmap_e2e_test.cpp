@@ -487,8 +487,11 @@ std::string dated_csv(int year, const std::vector<float>& v)
 std::string year_table(int year, const std::vector<float>& v)
 {
     std::string c = "year,jan,feb,mar,apr,may,jun,jul,aug,sep,oct,nov,dec";
-    for (size_t k = 0; k < v.size(); ++k)
-        c += (k % 12 ? "," : "\n" + std::to_string(year + int(k / 12)) + ",") + csv_cell(v[k]);
+    for (size_t k = 0; k < v.size(); ++k) {
+        if (k % 12 == 0) c += "\n" + std::to_string(year + int(k / 12));
+        c += ",";
+        c += csv_cell(v[k]);
+    }
     return c + "\n";
 }
 
