@@ -488,7 +488,10 @@ std::string year_table(int year, const std::vector<float>& v)
 {
     std::string c = "year,jan,feb,mar,apr,may,jun,jul,aug,sep,oct,nov,dec";
     for (size_t k = 0; k < v.size(); ++k) {
-        if (k % 12 == 0) c += "\n" + std::to_string(year + int(k / 12));
+        if (k % 12 == 0) {
+            c += '\n';
+            c += std::to_string(year + int(k / 12));
+        }
         c += ",";
         c += csv_cell(v[k]);
     }
