@@ -53,7 +53,7 @@ void compute_tile(const TileRun& run, Worker& w, TileSlot& s, MapTest& test)
     transform_tile(*run.transforms, s.matrix, n, s.counts.annual_cycle);
     prepare_points(s.matrix, n, *run.series, s.columns);
     if (run.phase) phase_test_points(*run.phase, w.phase, s.matrix, n, run.test.alpha, s.columns);
-    scale_points_to_unit(s.matrix, n, s.columns.state.data());
+    scale_points_to_unit(s.matrix, n, s.columns.state.data(), s.columns.largest.data());
     if (run.work) write_tile_field_file(*run.work, w.files, s.tile, s.extent, s.matrix);
     compute_tile_chain(w.chain, s.matrix, n, *run.series_chain, s.columns.critical_lag.data(), s.columns.neff.data());
     test_points(s.matrix, n, *run.series_chain, run.test, s.columns, s.counts);

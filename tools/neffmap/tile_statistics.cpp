@@ -9,6 +9,7 @@ void reserve_columns(TileColumns& c, int32_t points)
     c.state.resize(n);
     c.r.resize(n);
     c.slope.resize(n);
+    c.largest.resize(n);
     c.critical_lag.resize(n);
     c.neff.resize(n);
     c.lag1.resize(n);
@@ -80,12 +81,15 @@ void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& ser
         // One tile of the layout: step t of its points is lanes adjacent values.
         float* x = xs.v + cell(xs, 0, p0);
         int32_t missing[most_lanes] = {}, varies[most_lanes] = {}, not_finite[most_lanes] = {};
+        float largest[most_lanes] = {};
         for (int32_t t = 0; t < steps; ++t)
             for (int32_t k = 0; k < lanes; ++k) {
                 const float v = x[size_t(t) * size_t(lanes) + size_t(k)];
+                const float a = std::fabs(v);
                 missing[k] += v == MISSING_VALUE;
                 varies[k] |= v != x[k];
-                not_finite[k] |= !(std::fabs(v) <= std::numeric_limits<float>::max());
+                not_finite[k] |= !(a <= std::numeric_limits<float>::max());
+                largest[k] = a > largest[k] ? a : largest[k];
             }
         double r[most_lanes], slope[most_lanes];
         pearson_r_lanes(series.data(), x, lanes, steps, r);
@@ -99,6 +103,7 @@ void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& ser
                                              : POINT_PRESENT;
             c.r[i] = c.state[i] == POINT_PRESENT ? r[k] : std::numeric_limits<double>::quiet_NaN();
             c.slope[i] = c.state[i] == POINT_PRESENT ? slope[k] : std::numeric_limits<double>::quiet_NaN();
+            c.largest[i] = largest[k];
             if (c.state[i] == POINT_GAP || c.state[i] == POINT_ABSENT) x[size_t(lanes) + size_t(k)] = MISSING_VALUE;
         }
     }

@@ -42,6 +42,7 @@ struct TileColumns {
     std::vector<unsigned char> state;
     std::vector<double> r;           // Pearson's r; NaN unless present
     std::vector<double> slope;       // least-squares slope on the series; NaN unless present
+    std::vector<float> largest;      // the largest magnitude of the point's values
     std::vector<float> critical_lag; // sigcut's
     std::vector<float> neff;         // nstar's; MISSING_VALUE for a missing point
     std::vector<float> lag1;         // lagscan's lag-1 autocorrelation

@@ -19,5 +19,6 @@ double unit_scale(float largest);
 std::vector<float> scaled_to_unit(const std::vector<float>& series);
 
 // Each point of m (of `points`) whose state is POINT_PRESENT scaled by its own
-// power of two; points with gaps keep every value, the missing marker included.
-void scale_points_to_unit(TileMatrix& m, int32_t points, const unsigned char* state);
+// power of two, from its largest magnitude (as prepare_points found it); points
+// with gaps keep every value, the missing marker included.
+void scale_points_to_unit(TileMatrix& m, int32_t points, const unsigned char* state, const float* largest);
