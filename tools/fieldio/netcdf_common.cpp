@@ -49,8 +49,6 @@ TimeVariable::~TimeVariable()
     if (ncid >= 0) nc_close(ncid);
 }
 
-namespace {
-
 bool is_numeric(nc_type t)
 {
     switch (t) {
@@ -62,16 +60,17 @@ bool is_numeric(nc_type t)
     }
 }
 
-// A text attribute of a variable, or "" when it is absent or not text.
 std::string text_attribute(int ncid, int varid, const char* name)
 {
     nc_type t;
     size_t len;
-    if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR || t != NC_CHAR || len > 1024) return "";
+    if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR || t != NC_CHAR || len > 4096) return "";
     std::string s(len, '\0');
     if (nc_get_att_text(ncid, varid, name, s.data()) != NC_NOERR) return "";
-    return s;
+    return s.substr(0, s.find('\0'));
 }
+
+namespace {
 
 int coordinate_variable(int ncid, int dimid)
 {

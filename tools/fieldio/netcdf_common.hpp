@@ -46,6 +46,13 @@ TimeVariable open_time_variable(const std::string& path, const std::string& var)
 // "time 12, lat 3, lon 4", for messages.
 std::string dimension_list(const TimeVariable& tv);
 
+// Whether a netCDF type holds numbers (the integer and floating types).
+bool is_numeric(nc_type t);
+
+// A text attribute of a variable (NC_GLOBAL for the file's), up to its first
+// NUL; "" when it is absent, not text or longer than 4096 characters.
+std::string text_attribute(int ncid, int varid, const char* name);
+
 // Whether the 1-D coordinate variable of dimension `dim` (a variable of the same
 // name) runs from larger to smaller values. False when there is none.
 bool coordinate_decreases(int ncid, int dimid, const std::string& path);

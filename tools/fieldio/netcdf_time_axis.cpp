@@ -5,36 +5,10 @@
 #include <vector>
 
 #include "cf_time.hpp"
+#include "netcdf_common.hpp"
 #include "run_error.hpp"
 
 namespace {
-
-void check(int status, const std::string& path, const char* doing)
-{
-    if (status != NC_NOERR) fail(path, std::string(doing) + ": " + nc_strerror(status));
-}
-
-// A text attribute, or "" when it is absent or not text.
-std::string text_attribute(int ncid, int varid, const char* name)
-{
-    nc_type t;
-    size_t len;
-    if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR || t != NC_CHAR || len > 4096) return "";
-    std::string s(len, '\0');
-    if (nc_get_att_text(ncid, varid, name, s.data()) != NC_NOERR) return "";
-    return s.substr(0, s.find('\0'));
-}
-
-bool numeric(nc_type t)
-{
-    switch (t) {
-    case NC_BYTE: case NC_UBYTE: case NC_SHORT: case NC_USHORT: case NC_INT: case NC_UINT:
-    case NC_INT64: case NC_UINT64: case NC_FLOAT: case NC_DOUBLE:
-        return true;
-    default:
-        return false;
-    }
-}
 
 } // namespace
 
@@ -43,7 +17,7 @@ TimeAxis read_netcdf_time_axis(int ncid, int dimid, const std::string& path)
     TimeAxis axis;
     char name[NC_MAX_NAME + 1];
     size_t steps;
-    check(nc_inq_dim(ncid, dimid, name, &steps), path, "time dimension");
+    nc_check(nc_inq_dim(ncid, dimid, name, &steps), path, "time dimension");
     int varid, ndims, dim;
     if (nc_inq_varid(ncid, name, &varid) != NC_NOERR || nc_inq_varndims(ncid, varid, &ndims) != NC_NOERR ||
         ndims != 1 || nc_inq_vardimid(ncid, varid, &dim) != NC_NOERR || dim != dimid) {
@@ -52,19 +26,19 @@ TimeAxis read_netcdf_time_axis(int ncid, int dimid, const std::string& path)
     }
     const std::string origin = std::string("the coordinate variable \"") + name + "\"";
     nc_type type;
-    check(nc_inq_vartype(ncid, varid, &type), path, name);
+    nc_check(nc_inq_vartype(ncid, varid, &type), path, name);
     const std::string units = text_attribute(ncid, varid, "units");
     if (units.empty()) {
         axis.origin = origin + ", which has no units";
         return axis;
     }
-    if (!numeric(type)) {
+    if (!is_numeric(type)) {
         axis.origin = origin;
         axis.problem = origin + " does not hold numbers";
         return axis;
     }
     std::vector<double> values(steps);
-    if (steps > 0) check(nc_get_var_double(ncid, varid, values.data()), path, "reading the time coordinate");
+    if (steps > 0) nc_check(nc_get_var_double(ncid, varid, values.data()), path, "reading the time coordinate");
     double fill;
     const bool has_fill = nc_get_att_double(ncid, varid, "_FillValue", &fill) == NC_NOERR;
     for (size_t i = 0; i < steps; ++i)

@@ -58,21 +58,6 @@ void check_finite(const SeriesSource& s, float v, size_t step)
                          "infinity, which no correlation can take");
 }
 
-void check(int status, const std::string& path, const std::string& doing)
-{
-    if (status != NC_NOERR) fail(path, doing + ": " + nc_strerror(status));
-}
-
-std::string text_attribute(int ncid, int varid, const char* name)
-{
-    nc_type t;
-    size_t len;
-    if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR || t != NC_CHAR || len > 4096) return "";
-    std::string s(len, '\0');
-    if (nc_get_att_text(ncid, varid, name, s.data()) != NC_NOERR) return "";
-    return s.substr(0, s.find('\0'));
-}
-
 // The 1-D numeric variables of the file, for a message.
 std::string series_variables(int ncid)
 {
@@ -102,7 +87,7 @@ void read_netcdf_series(const std::string& var, const SeriesReadOptions& o, Seri
     s.format = SeriesFormat::netcdf;
     check_classic_netcdf(s.file.c_str());
     NetcdfFile nc;
-    check(nc_open(s.file.c_str(), NC_NOWRITE, &nc.ncid), s.file, "cannot open as NetCDF");
+    nc_check(nc_open(s.file.c_str(), NC_NOWRITE, &nc.ncid), s.file, "cannot open as NetCDF");
     if (var.empty())
         fail(s.file, "is a NetCDF file: name the series variable as FILE:VAR (1-D variables: " +
                          series_variables(nc.ncid) + ")");
@@ -111,18 +96,18 @@ void read_netcdf_series(const std::string& var, const SeriesReadOptions& o, Seri
     if (nc_inq_varid(nc.ncid, var.c_str(), &tv.varid) != NC_NOERR)
         fail(s.file, "no variable named \"" + var.substr(0, 80) + "\" (1-D variables: " + series_variables(nc.ncid) +
                          ")");
-    check(nc_inq_vartype(nc.ncid, tv.varid, &tv.type), s.file, var);
-    check(nc_inq_varndims(nc.ncid, tv.varid, &tv.rank), s.file, var);
+    nc_check(nc_inq_vartype(nc.ncid, tv.varid, &tv.type), s.file, var.c_str());
+    nc_check(nc_inq_varndims(nc.ncid, tv.varid, &tv.rank), s.file, var.c_str());
     if (tv.type == NC_CHAR || tv.type == NC_STRING || tv.type > NC_STRING)
         fail(s.file, "variable \"" + var + "\" does not hold numbers");
     if (tv.rank != 1)
         fail(s.file, "variable \"" + var + "\" has " + std::to_string(tv.rank) +
                          " dimensions; a series has one, along time");
-    check(nc_inq_vardimid(nc.ncid, tv.varid, tv.dimids), s.file, var);
-    check(nc_inq_dim(nc.ncid, tv.dimids[0], tv.dim_names[0], &tv.sizes[0]), s.file, var);
+    nc_check(nc_inq_vardimid(nc.ncid, tv.varid, tv.dimids), s.file, var.c_str());
+    nc_check(nc_inq_dim(nc.ncid, tv.dimids[0], tv.dim_names[0], &tv.sizes[0]), s.file, var.c_str());
     const Unpacking u = read_unpacking(s.file.c_str(), tv);
     std::vector<double> stored(tv.sizes[0]);
-    if (!stored.empty()) check(nc_get_var_double(nc.ncid, tv.varid, stored.data()), s.file, "reading the series");
+    if (!stored.empty()) nc_check(nc_get_var_double(nc.ncid, tv.varid, stored.data()), s.file, "reading the series");
     s.values.resize(stored.size());
     for (size_t t = 0; t < stored.size(); ++t) {
         const float v = unpack_value(u, stored[t]);

@@ -16,17 +16,6 @@ AxisKind axis_kind(Geography g)
                                                                                        : AxisKind::plain;
 }
 
-// A text attribute, or "" when it is absent or not text.
-std::string attribute_text(int ncid, int varid, const char* name)
-{
-    nc_type t;
-    size_t len = 0;
-    if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR || t != NC_CHAR || len > 1024) return "";
-    std::string s(len, '\0');
-    if (nc_get_att_text(ncid, varid, name, s.data()) != NC_NOERR) return "";
-    return s.substr(0, s.find('\0'));
-}
-
 // The template's grid must be the record's. Its coordinates label the edges
 // (and bring coastlines to a latitude/longitude grid); row 0 goes on top when
 // the row coordinate falls from first to last, as in a grid stored north to
@@ -57,8 +46,8 @@ void take_like_grid(const RecordPictureOptions& opt, const RecordHeader& h, MapP
             pic.column_axis = {g.columns.data(), axis_kind(coordinate_geography(tv.ncid, dim))};
     }
     g.name = opt.like_var;
-    g.units = attribute_text(tv.ncid, tv.varid, "units");
-    g.long_name = attribute_text(tv.ncid, tv.varid, "long_name");
+    g.units = text_attribute(tv.ncid, tv.varid, "units");
+    g.long_name = text_attribute(tv.ncid, tv.varid, "long_name");
 }
 
 } // namespace

@@ -35,17 +35,6 @@ int map_variable(const MapOutput& map, PictureVariable v)
     return nc_inq_varid(map.nc.ncid, variable_name(v), &var) == NC_NOERR ? var : -1;
 }
 
-// A text attribute, or "" when it is absent or not text.
-std::string attribute_text(int ncid, int varid, const char* name)
-{
-    nc_type t;
-    size_t len = 0;
-    if (nc_inq_att(ncid, varid, name, &t, &len) != NC_NOERR || t != NC_CHAR || len > 1024) return "";
-    std::string s(len, '\0');
-    if (nc_get_att_text(ncid, varid, name, s.data()) != NC_NOERR) return "";
-    return s.substr(0, s.find('\0'));
-}
-
 AxisKind axis_kind(Geography g)
 {
     return g == Geography::latitude ? AxisKind::latitude : g == Geography::longitude ? AxisKind::longitude
@@ -92,7 +81,7 @@ TestedFacts tested_facts(const RunOptions& opt, const FieldSource& field, const 
     const Pairing& p = paired.pairing;
     TestedFacts f;
     f.variable = opt.var;
-    f.units = attribute_text(field.tv.ncid, field.tv.varid, "units");
+    f.units = text_attribute(field.tv.ncid, field.tv.varid, "units");
     // The series by its file name alone: a long path would only crowd the title.
     f.series = opt.series.substr(opt.series.rfind('/') + 1);
     f.steps = field.steps;
@@ -204,9 +193,9 @@ std::vector<std::string> draw_result_picture(OutputFile& out, MapOutput& map, co
         pic.title = t.title;
         pic.subtitle = t.subtitle;
     }
-    pic.bar_name = attribute_text(map.nc.ncid, var, "long_name");
+    pic.bar_name = text_attribute(map.nc.ncid, var, "long_name");
     if (pic.bar_name.empty()) pic.bar_name = variable_name(v);
-    pic.bar_units = attribute_text(map.nc.ncid, var, "units");
+    pic.bar_units = text_attribute(map.nc.ncid, var, "units");
     pic.size = opt.picture_size;
     pic.coastlines = opt.coastlines;
 
