@@ -13,6 +13,7 @@
 #include "gshhg_reader.hpp"
 #include "map_layout.hpp"
 #include "map_picture.hpp"
+#include "picture_support.hpp"
 #include "run_error.hpp"
 #include "series_file.hpp"
 #include "test_support.hpp"
@@ -20,55 +21,6 @@
 namespace {
 
 const std::string GSHHG = "/usr/share/gmt-gshhg";
-
-// A decoded picture: cairo reads the PNG bytes back into RGB pixels.
-struct Pixels {
-    int width = 0, height = 0;
-    std::vector<uint32_t> rgb;
-    uint32_t at(int x, int y) const { return rgb[size_t(y) * width + x]; }
-};
-
-Pixels decode_png(const std::string& bytes)
-{
-    struct Reader {
-        const std::string* s;
-        size_t at;
-    } reader{&bytes, 0};
-    auto read = [](void* closure, unsigned char* data, unsigned int length) {
-        auto* r = static_cast<Reader*>(closure);
-        if (r->at + length > r->s->size()) return CAIRO_STATUS_READ_ERROR;
-        std::copy_n(r->s->data() + r->at, length, data);
-        r->at += length;
-        return CAIRO_STATUS_SUCCESS;
-    };
-    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> s(
-        cairo_image_surface_create_from_png_stream(read, &reader), cairo_surface_destroy);
-    Pixels p;
-    if (cairo_surface_status(s.get()) != CAIRO_STATUS_SUCCESS) return p;
-    p.width = cairo_image_surface_get_width(s.get());
-    p.height = cairo_image_surface_get_height(s.get());
-    const int stride = cairo_image_surface_get_stride(s.get());
-    const unsigned char* data = cairo_image_surface_get_data(s.get());
-    for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x)
-            p.rgb.push_back(reinterpret_cast<const uint32_t*>(data + size_t(y) * stride)[x] & 0xFFFFFFu);
-    return p;
-}
-
-int red(uint32_t c) { return int(c >> 16 & 255); }
-int green(uint32_t c) { return int(c >> 8 & 255); }
-int blue(uint32_t c) { return int(c & 255); }
-
-// The darkest pixel (by r + g + b) within `radius` of (x, y).
-int darkest_near(const Pixels& p, double x, double y, int radius)
-{
-    int best = 3 * 255;
-    for (int j = int(y) - radius; j <= int(y) + radius; ++j)
-        for (int i = int(x) - radius; i <= int(x) + radius; ++i)
-            if (i >= 0 && j >= 0 && i < p.width && j < p.height)
-                best = std::min(best, red(p.at(i, j)) + green(p.at(i, j)) + blue(p.at(i, j)));
-    return best;
-}
 
 std::string as_string(const std::vector<unsigned char>& b) { return std::string(b.begin(), b.end()); }
 
