@@ -94,7 +94,7 @@ void finish_phase_test(PhaseRun& run, const std::vector<double>& p)
 int64_t smallest_passing_set(int64_t surrogates, int64_t tested, double q)
 {
     // The first i with 1/(M + 1) <= i q / m, compared as the FDR threshold
-    // compares (fdr_threshold_sorted), from a guess one off at most.
+    // compares (fdr_threshold_reordering), from a guess one off at most.
     const double floor = 1.0 / double(surrogates + 1), m = double(tested);
     auto i = std::max<int64_t>(1, int64_t(std::ceil(m / (q * double(surrogates + 1)))));
     while (i > 1 && floor <= double(i - 1) * q / m) --i;

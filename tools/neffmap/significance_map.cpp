@@ -8,11 +8,7 @@
 void find_fdr_threshold(MapTest& map, double q)
 {
     std::vector<double>& p = map.p;
-    p.erase(std::remove_if(p.begin(), p.end(), [](double v) { return std::isnan(v); }), p.end());
-    std::sort(p.begin(), p.end());
-    map.p_fdr = fdr_threshold_sorted(p.data(), int64_t(p.size()), q);
-    map.fdr = std::upper_bound(p.begin(), p.end(), map.p_fdr) - p.begin();
-    if (std::isnan(map.p_fdr)) map.fdr = 0;
+    map.p_fdr = fdr_threshold_reordering(p.data(), int64_t(p.size()), q, map.fdr);
     p = std::vector<double>{};
 }
 

@@ -16,7 +16,7 @@ struct MapTest {
 };
 
 // The threshold at q over map.p, and how many points it passes. The p-values are
-// sorted where they lie to find it, and given back: map.p is empty afterwards.
+// reordered where they lie to find it, and given back: map.p is empty afterwards.
 void find_fdr_threshold(MapTest& map, double q);
 
 // The FDR mask of n points whose p-values (NaN: not tested) are p.

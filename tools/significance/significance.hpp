@@ -51,8 +51,9 @@ double two_sided_p(double r, double dof);
 // computed as i q / m. NaN also when nothing is tested or q is not above 0.
 double fdr_threshold(const double* p, int64_t count, double q);
 
-// The same over m tested p-values already sorted in increasing order (no NaN).
-double fdr_threshold_sorted(const double* sorted, int64_t m, double q);
+// The same in place, for a map too large to copy: p's order is lost. passed is
+// the number of p at or below the threshold (0 when it is NaN).
+double fdr_threshold_reordering(double* p, int64_t count, double q, int64_t& passed);
 
 // The method's name as the tools print and store it ("chain", "lag1", "min"),
 // and back; parse_neff_method returns false for any other text.
