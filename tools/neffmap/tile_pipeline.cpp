@@ -17,7 +17,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class SlotState { free, ready, computing, done };
+// fresh: storage reserved, its pages not yet touched; a worker with nothing to
+// compute touches them (the system zeroes each new page at its first touch,
+// slowly on a virtual machine), so that the reader does not pay for it while the
+// workers wait for their first tiles.
+enum class SlotState { fresh, touching, free, ready, computing, done };
 
 // A tile in flight, with the storage it passes through. The thread whose turn
 // it is (by state, changed under the pipeline's lock) owns everything in it.
@@ -64,6 +68,15 @@ void compute_tile(const TileRun& run, Worker& w, TileSlot& s, MapTest& test)
     std::copy(s.columns.p.begin(), s.columns.p.end(), test.p.begin() + s.extent.first_point);
 }
 
+// Writes one zero into each page the largest tile's matrix reaches.
+void touch_pages(TileMatrix& m)
+{
+    const size_t lanes = size_t(m.xs.lanes);
+    const size_t bytes = (size_t(MAX_POINTS) + lanes - 1) / lanes * lanes * size_t(m.xs.depth) * sizeof(float);
+    char* base = reinterpret_cast<char*>(m.xs.v);
+    for (size_t b = 0; b < bytes; b += 4096) base[b] = 0;
+}
+
 void take_error(Pipeline& pl)
 {
     const std::lock_guard<std::mutex> hold(pl.lock);
@@ -85,11 +98,23 @@ void work(const TileRun& run, Pipeline& pl, MapTest& test)
                     s = nullptr;
                     for (TileSlot& c : pl.slots)
                         if (c.state == SlotState::ready && (!s || c.tile < s->tile)) s = &c;
+                    if (!s)
+                        for (TileSlot& c : pl.slots)
+                            if (c.state == SlotState::fresh) s = &c;
                     return pl.stop || s != nullptr;
                 });
                 if (pl.stop) {
                     if (run.phase) add_phase_worker(*run.phase, w.phase);
                     return;
+                }
+                if (s->state == SlotState::fresh) {
+                    s->state = SlotState::touching;
+                    hold.unlock();
+                    touch_pages(s->matrix);
+                    hold.lock();
+                    s->state = SlotState::free;
+                    pl.changed.notify_all();
+                    continue;
                 }
                 s->state = SlotState::computing;
             }
@@ -162,6 +187,10 @@ void run_tiles(const TileRun& run, MapOutput& map, MapTest& test)
     Pipeline pl;
     // One tile more than the workers: the next one is read while they compute.
     pl.slots.resize(size_t(jobs) + 1);
+    for (size_t k = 1; k < pl.slots.size() && int64_t(k) < tiles; ++k) {
+        reserve_tile_matrix(pl.slots[k].matrix, run.path, f.steps);
+        pl.slots[k].state = SlotState::fresh;
+    }
     const auto slot_of = [&](int64_t k) -> TileSlot& { return pl.slots[size_t(k % int64_t(pl.slots.size()))]; };
     TileReader reader;
     WorkerPool pool{pl, {}};
