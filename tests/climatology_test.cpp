@@ -102,29 +102,37 @@ TEST(Climatology, ThreeAnnualHarmonicsLeaveTheFourth)
 
 TEST(Climatology, EachPointOfATileAsIfAlone)
 {
-    // Vectorised across points, a tile must give each point exactly what it
-    // gives that point alone; a point with a gap stays as it was.
-    const int steps = 36, points = 37;
-    const std::vector<StepDate> d = dates_of("months since 2000-01-01", "360_day", steps);
-    std::mt19937_64 gen(9);
-    std::normal_distribution<float> noise(100, 30);
-    std::vector<float> tile(size_t(steps) * points);
-    for (float& x : tile) x = noise(gen);
-    tile[size_t(17) * points + 3] = MISSING_VALUE;
-    tile[size_t(4) * points + 30] = INFINITY;
-    for (const CycleKind kind : {CycleKind::calendar_months, CycleKind::mean}) {
-        const ClimatologyPlan plan = plan_climatology(d, steps, kind == CycleKind::mean ? StepKind::yearly : StepKind::monthly,
-                                                      Calendar::day360, true, true);
-        ASSERT_EQ(plan.cycle, kind);
+    // Vectorised across points, a tile (any width, the kernels' 16, 8 and 4
+    // included) must give each point exactly what it gives that point alone; a
+    // point with a gap stays as it was.
+    const auto check = [](const ClimatologyPlan& plan, int steps, int points, int seed) {
+        std::mt19937_64 gen(seed);
+        std::normal_distribution<float> noise(100, 30);
+        std::vector<float> tile(size_t(steps) * size_t(points));
+        for (float& x : tile) x = noise(gen);
+        tile[size_t(17) * size_t(points) + 3] = MISSING_VALUE;
+        tile[size_t(4) * size_t(points) + 1] = INFINITY;
         std::vector<float> done = tile;
         remove_climatology(plan, done.data(), points);
         for (int i = 0; i < points; ++i) {
-            std::vector<float> alone(steps);
-            for (int t = 0; t < steps; ++t) alone[size_t(t)] = tile[size_t(t) * points + size_t(i)];
-            if (i != 3 && i != 30) remove_climatology(plan, alone.data(), 1);
+            std::vector<float> alone(static_cast<size_t>(steps));
+            for (int t = 0; t < steps; ++t) alone[size_t(t)] = tile[size_t(t) * size_t(points) + size_t(i)];
+            if (i != 3 && i != 1) remove_climatology(plan, alone.data(), 1);
             for (int t = 0; t < steps; ++t)
-                ASSERT_EQ(std::memcmp(&alone[size_t(t)], &done[size_t(t) * points + size_t(i)], 4), 0) << i << " " << t;
+                ASSERT_EQ(std::memcmp(&alone[size_t(t)], &done[size_t(t) * size_t(points) + size_t(i)], 4), 0)
+                    << points << " points, point " << i << ", step " << t;
         }
+    };
+    const std::vector<StepDate> months = dates_of("months since 2000-01-01", "360_day", 36);
+    const std::vector<StepDate> days = dates_of("days since 2003-11-20", "noleap", 400);
+    for (const int points : {37, 16, 8, 4}) {
+        for (const bool detrend : {false, true}) {
+            SCOPED_TRACE(detrend ? "detrended" : "not detrended");
+            check(plan_climatology(months, 36, StepKind::monthly, Calendar::day360, true, detrend), 36, points, 9);
+            check(plan_climatology(months, 36, StepKind::yearly, Calendar::day360, true, detrend), 36, points, 10);
+            check(plan_climatology(days, 400, StepKind::daily, Calendar::noleap, true, detrend), 400, points, 11);
+        }
+        check(plan_climatology(months, 36, StepKind::monthly, Calendar::day360, false, true), 36, points, 12);
     }
 }
 
