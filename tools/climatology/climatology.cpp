@@ -1,7 +1,10 @@
 #include "climatology.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <numbers>
 
 #include "run_error.hpp"
@@ -113,7 +116,20 @@ double basis_at(const ClimatologyPlan& p, int32_t t, int32_t j)
     return p.column[size_t(t)] == j ? 1.0 : 0.0;
 }
 
-bool usable(float x) { return x != MISSING_VALUE && std::isfinite(x); }
+// 1 when x is neither the missing marker nor infinite nor NaN, else 0; in
+// bitwise operations, so that the loops around it vectorise.
+uint32_t unusable(float x)
+{
+    return uint32_t(x == MISSING_VALUE) | uint32_t(!(std::fabs(x) <= std::numeric_limits<float>::max()));
+}
+
+// x where keep is 1, y where it is 0: a select on the bits, which vectorises
+// where a conditional store of a converted value does not.
+float pick(uint32_t keep, float x, float y)
+{
+    const uint32_t mask = 0u - keep;
+    return std::bit_cast<float>((std::bit_cast<uint32_t>(x) & mask) | (std::bit_cast<uint32_t>(y) & ~mask));
+}
 
 } // namespace
 
@@ -169,14 +185,14 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void remove_climato
     // Per point: projections onto the basis (k), the sum and the product with
     // tau, and whether any step is missing.
     std::vector<double> proj(k * np, 0.0), sum(np, 0.0), tau_sum(np, 0.0);
-    std::vector<unsigned char> bad(np, 0);
+    std::vector<uint32_t> bad(np, 0);
     for (int32_t t = 0; t < p.steps; ++t) {
         const float* __restrict row = values + size_t(t) * np;
         const double tau = p.tau[size_t(t)];
         double* __restrict s = sum.data();
         double* __restrict ts = tau_sum.data();
-        unsigned char* __restrict b = bad.data();
-        for (size_t i = 0; i < np; ++i) b[i] |= !usable(row[i]);
+        uint32_t* __restrict b = bad.data();
+        for (size_t i = 0; i < np; ++i) b[i] |= unusable(row[i]);
         if (p.detrend)
             for (size_t i = 0; i < np; ++i) {
                 const double x = row[i];
@@ -223,12 +239,12 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void remove_climato
         const double tau = p.tau[size_t(t)];
         const double* __restrict lv = level.data();
         const double* __restrict sl = slope.data();
-        const unsigned char* __restrict b = bad.data();
+        const uint32_t* __restrict b = bad.data();
         if (sparse && k > 0) {
             const double* __restrict a = coef.data() + size_t(p.column[size_t(t)]) * np;
             for (size_t i = 0; i < np; ++i) {
-                const double y = double(row[i]) - a[i] - lv[i] - sl[i] * tau;
-                row[i] = b[i] ? row[i] : float(y);
+                const float x = row[i];
+                row[i] = pick(b[i], x, float(double(x) - a[i] - lv[i] - sl[i] * tau));
             }
         } else {
             // The fit at this step, column by column in a fixed order.
@@ -241,8 +257,8 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void remove_climato
             }
             const double* __restrict f = fit.data();
             for (size_t i = 0; i < np; ++i) {
-                const double y = double(row[i]) - f[i] - lv[i] - sl[i] * tau;
-                row[i] = b[i] ? row[i] : float(y);
+                const float x = row[i];
+                row[i] = pick(b[i], x, float(double(x) - f[i] - lv[i] - sl[i] * tau));
             }
         }
     }
