@@ -22,8 +22,6 @@
 #include <thread>
 #include <vector>
 
-#include <cblas.h>
-
 #include "phasetest.hpp"
 #include "run_error.hpp"
 #include "significance.hpp"
@@ -172,8 +170,9 @@ int main(int argc, char** argv)
             c.resize(size_t(block) * size_t(m));
             for (int32_t first = 0; first < d.points; first += block) {
                 const int32_t n = std::min(block, d.points - first);
-                cblas_sgemm(CblasRowMajor, CblasTrans, CblasTrans, n, int(m), steps, 1.0f,
-                            d.standardised.data() + first, d.points, s.values.data(), steps, 0.0f, c.data(), int(m));
+                single_thread_blas().sgemm(CblasRowMajor, CblasTrans, CblasTrans, n, int(m), steps, 1.0f,
+                                           d.standardised.data() + first, d.points, s.values.data(), steps, 0.0f,
+                                           c.data(), int(m));
             }
         };
 

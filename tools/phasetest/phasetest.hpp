@@ -17,6 +17,8 @@
 // mean and norm are in double.
 #pragma once
 
+#include <cblas.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -108,10 +110,21 @@ int64_t critical_rank(int64_t surrogates, double alpha);
 void phase_test_tile(const Surrogates& surrogates, const PhaseTile& tile, double alpha, PhaseWork& work, double* p,
                      float* critical, FieldCounts& counts);
 
-// Sets OpenBLAS to one thread per call, for all threads of the process: the
-// tiles' own threads are the parallelism, and two workers with one BLAS thread
-// each measured faster here than one worker with two. Call once before the tile
-// threads start (OpenBLAS's setting is process-wide). Returns what ran, as
-// "OpenBLAS 0.3.21 ..., kernel Cooperlake" (OpenBLAS picks the kernel for the CPU
-// when it loads, or takes the one OPENBLAS_CORETYPE names).
+// OpenBLAS, opened on first use with one thread per call for all threads of the
+// process: the tiles' own threads are the parallelism, and two workers with one
+// BLAS thread each measured faster here than one worker with two. The first
+// call (it sets OPENBLAS_NUM_THREADS in the environment before the library
+// reads it) belongs before the tile threads start. Throws RunError when the
+// library cannot be opened. description tells what ran, as "OpenBLAS 0.3.21
+// ..., kernel Cooperlake" (OpenBLAS picks the kernel for the CPU when it loads,
+// or takes the one OPENBLAS_CORETYPE names).
+struct Blas {
+    using Sgemm = void (*)(CBLAS_ORDER, CBLAS_TRANSPOSE, CBLAS_TRANSPOSE, blasint, blasint, blasint, float,
+                           const float*, blasint, const float*, blasint, float, float*, blasint);
+    Sgemm sgemm = nullptr;
+    std::string description;
+};
+const Blas& single_thread_blas();
+
+// single_thread_blas()'s description.
 std::string use_single_thread_blas();

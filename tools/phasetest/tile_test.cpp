@@ -1,5 +1,3 @@
-#include <cblas.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -219,6 +217,7 @@ void phase_test_tile(const Surrogates& s, const PhaseTile& tile, double alpha, P
 {
     if (tile.steps != s.steps)
         fail("tile", "holds " + std::to_string(tile.steps) + " steps, the surrogates " + std::to_string(s.steps));
+    const Blas& blas = single_thread_blas();
     const int64_t m = s.count;
     const int64_t rank = critical_rank(m, alpha);
     const int64_t above = m - rank + 1; // values at or above the critical one, ties aside
@@ -250,8 +249,8 @@ void phase_test_tile(const Surrogates& s, const PhaseTile& tile, double alpha, P
         w.correlations.resize(size_t(n) * size_t(m));
         // correlations (n × M) = points' (n × N) × surrogates' (N × M).
         const double before = thread_cpu_seconds();
-        cblas_sgemm(CblasRowMajor, CblasTrans, CblasTrans, n, int(m), s.steps, 1.0f, w.points.data(), n,
-                    s.values.data(), s.steps, 0.0f, w.correlations.data(), int(m));
+        blas.sgemm(CblasRowMajor, CblasTrans, CblasTrans, n, int(m), s.steps, 1.0f, w.points.data(), n,
+                   s.values.data(), s.steps, 0.0f, w.correlations.data(), int(m));
         w.product_seconds += thread_cpu_seconds() - before;
         for (int32_t j = 0; j < n; ++j) {
             if (w.scale[size_t(j)] == 0.0) continue;
