@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "series_file.hpp"
+#include "neffmap_runs.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -20,23 +21,7 @@ namespace {
 const std::string neffmap = NEFFMAP_EXE;
 const std::string sampledata = SAMPLEDATA_EXE;
 
-RunResult run_neffmap(const TempDir& dir, std::vector<std::string> args)
-{
-    // Work directories go under the test's own directory, where the tests can see
-    // whether one is left behind.
-    std::filesystem::create_directories(dir.file("tmp"));
-    args.insert(args.begin(), {"TMPDIR=" + dir.file("tmp"), neffmap});
-    RunOptions options;
-    options.timeout_seconds = 60;
-    return run_program("/usr/bin/env", "", dir.path, args, options);
-}
 
-void generate(const TempDir& dir, std::vector<std::string> args)
-{
-    args.insert(args.begin(), "netcdf");
-    const RunResult r = run_program(sampledata, "", dir.path, args);
-    ASSERT_EQ(r.status, 0) << r.err;
-}
 
 struct NcVar {
     std::vector<std::string> dims;

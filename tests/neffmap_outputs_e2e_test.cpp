@@ -18,32 +18,15 @@
 #include <thread>
 #include <unistd.h>
 
+#include "neffmap_runs.hpp"
 #include "test_support.hpp"
 
 namespace {
 
 const std::string neffmap = NEFFMAP_EXE;
 
-std::vector<std::string> with_tmpdir(const TempDir& dir, std::vector<std::string> args)
-{
-    // Temporary files go under the test's own directory, where a leftover shows.
-    std::filesystem::create_directories(dir.file("tmp"));
-    args.insert(args.begin(), {"TMPDIR=" + dir.file("tmp"), neffmap});
-    return args;
-}
 
-RunResult run_neffmap(const TempDir& dir, const std::vector<std::string>& args, RunOptions options = {})
-{
-    options.timeout_seconds = 60;
-    return run_program("/usr/bin/env", "", dir.path, with_tmpdir(dir, args), options);
-}
 
-void generate(const TempDir& dir, std::vector<std::string> args)
-{
-    args.insert(args.begin(), "netcdf");
-    const RunResult r = run_program(SAMPLEDATA_EXE, "", dir.path, args);
-    ASSERT_EQ(r.status, 0) << r.err;
-}
 
 // Names starting with a dot in a directory: temporary files left behind.
 std::string hidden_files(const std::string& dir)
@@ -82,7 +65,7 @@ bool is_complete_map(const std::string& path)
 // neffmap started in the background, in a process group of its own.
 pid_t start_neffmap(const TempDir& dir, const std::vector<std::string>& args)
 {
-    std::vector<std::string> words = with_tmpdir(dir, args);
+    std::vector<std::string> words = neffmap_words(dir, args);
     const std::string err = dir.file("run.err");
     const pid_t pid = ::fork();
     if (pid == 0) {

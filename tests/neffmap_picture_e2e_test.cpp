@@ -8,46 +8,12 @@
 #include <cmath>
 #include <filesystem>
 
+#include "map_file.hpp"
+#include "neffmap_runs.hpp"
 #include "picture_support.hpp"
 #include "test_support.hpp"
 
 namespace {
-
-RunResult run_neffmap(const TempDir& dir, std::vector<std::string> args)
-{
-    std::filesystem::create_directories(dir.file("tmp"));
-    args.insert(args.begin(), {"TMPDIR=" + dir.file("tmp"), NEFFMAP_EXE, "--quiet"});
-    RunOptions options;
-    options.timeout_seconds = 60;
-    return run_program("/usr/bin/env", "", dir.path, args, options);
-}
-
-void generate(const TempDir& dir, std::vector<std::string> args)
-{
-    args.insert(args.begin(), "netcdf");
-    const RunResult r = run_program(SAMPLEDATA_EXE, "", dir.path, args);
-    ASSERT_EQ(r.status, 0) << r.err;
-}
-
-std::vector<double> map_values(const std::string& path, const char* name)
-{
-    int nc, var, rank, dims[NC_MAX_VAR_DIMS];
-    std::vector<double> v;
-    if (nc_open(path.c_str(), NC_NOWRITE, &nc) != NC_NOERR) return v;
-    size_t n = 1;
-    if (nc_inq_varid(nc, name, &var) == NC_NOERR && nc_inq_varndims(nc, var, &rank) == NC_NOERR &&
-        nc_inq_vardimid(nc, var, dims) == NC_NOERR) {
-        for (int d = 0; d < rank; ++d) {
-            size_t len = 0;
-            nc_inq_dimlen(nc, dims[d], &len);
-            n *= len;
-        }
-        v.resize(n);
-        nc_get_var_double(nc, var, v.data());
-    }
-    nc_close(nc);
-    return v;
-}
 
 long long map_count(const std::string& path, const char* name)
 {
@@ -96,6 +62,7 @@ TEST(NeffmapPicture, EachFormatShowsTheMapAndItsTitleSaysWhatWasTested)
         std::vector<std::string> args = in;
         args.push_back(out);
         args.insert(args.end(), options.begin(), options.end());
+        args.push_back("--quiet");
         const RunResult r = run_neffmap(dir, args);
         EXPECT_EQ(r.status, 0) << r.err;
     };
@@ -160,11 +127,11 @@ TEST(NeffmapPicture, DotsMarkTheChosenMaskAndPIsDrawnOnALogScale)
     TempDir dir;
     generate(dir, {"--lon", "72", "--lat", "36", "--steps", "120", "--series-phi", "0.5", "--field-phi", "0.5",
                    "--region-r", "0.3", "--missing", "10", "--seed", "8", "f.nc", "idx.csv"});
-    const RunResult r = run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "m.nc", "--picture", "p.png", "--png-var",
-                                          "p", "--stipple", "local", "--no-coast"});
+    const RunResult r = run_neffmap(dir, {"--quiet", "f.nc", "field", "idx.csv:index", "m.nc", "--picture", "p.png",
+                                          "--png-var", "p", "--stipple", "local", "--no-coast"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<double> p = map_values(dir.file("m.nc"), "p"), local = map_values(dir.file("m.nc"), "sig_local"),
-                              fdr = map_values(dir.file("m.nc"), "sig_fdr");
+    const MapFile m(dir.file("m.nc"));
+    const std::vector<double> p = m.values("p"), local = m.values("sig_local"), fdr = m.values("sig_fdr");
     ASSERT_EQ(p.size(), 72u * 36u);
     int local_only = 0;
     for (size_t i = 0; i < p.size(); ++i) local_only += local[i] == 1 && fdr[i] != 1;
@@ -197,8 +164,8 @@ TEST(NeffmapPicture, AGridOfOneRowOfTenThousandPointsIsAStrip)
 {
     TempDir dir;
     generate(dir, {"--lon", "10000", "--lat", "1", "--steps", "30", "--seed", "2", "f.nc", "idx.csv"});
-    RunResult r = run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "m.nc", "--picture", "strip.png", "--png-var",
-                                    "neff_lag1"});
+    RunResult r = run_neffmap(dir, {"--quiet", "f.nc", "field", "idx.csv:index", "m.nc", "--picture", "strip.png",
+                                    "--png-var", "neff_lag1"});
     ASSERT_EQ(r.status, 0) << r.err;
     const Pixels strip = decode_png(read_file(dir.file("strip.png")));
     ASSERT_GT(strip.width, 0);
@@ -208,7 +175,8 @@ TEST(NeffmapPicture, AGridOfOneRowOfTenThousandPointsIsAStrip)
 
     // slope is drawn where the map has the variable, and refused, before any
     // work, where it has not.
-    r = run_neffmap(dir, {"f.nc", "field", "idx.csv:index", "s.nc", "--picture", "s.png", "--png-var", "slope"});
+    r = run_neffmap(dir,
+                    {"--quiet", "f.nc", "field", "idx.csv:index", "s.nc", "--picture", "s.png", "--png-var", "slope"});
     if (r.status == 0) {
         EXPECT_GT(decode_png(read_file(dir.file("s.png"))).width, 0);
     } else {

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "map_file.hpp"
+#include "neffmap_runs.hpp"
 #include "series_file.hpp"
 #include "test_support.hpp"
 
@@ -25,12 +26,6 @@ RunResult run_tool(const TempDir& dir, const std::string& exe, const std::vector
     return run_program(exe, "", dir.path, args, options);
 }
 
-void generate(const TempDir& dir, std::vector<std::string> args)
-{
-    args.insert(args.begin(), "netcdf");
-    const RunResult r = run_program(SAMPLEDATA_EXE, "", dir.path, args);
-    ASSERT_EQ(r.status, 0) << r.err;
-}
 
 void annotate(const TempDir& dir, const std::string& from, const std::string& to, const std::string& attribute)
 {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <numeric>
 
+#include "neffmap_runs.hpp"
 #include "phasetest.hpp"
 #include "series_file.hpp"
 #include "significance.hpp"
@@ -21,19 +22,7 @@ namespace {
 
 const std::string neffmap = NEFFMAP_EXE;
 
-RunResult run_neffmap(const TempDir& dir, const std::vector<std::string>& args)
-{
-    RunOptions options;
-    options.timeout_seconds = 120;
-    return run_program(neffmap, "", dir.path, args, options);
-}
 
-void generate(const TempDir& dir, std::vector<std::string> args)
-{
-    args.insert(args.begin(), "netcdf");
-    const RunResult r = run_program(SAMPLEDATA_EXE, "", dir.path, args);
-    ASSERT_EQ(r.status, 0) << r.err;
-}
 
 // An open output map, read variable by variable.
 struct Map {
