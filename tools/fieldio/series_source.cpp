@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "csv_series.hpp"
+#include "netcdf4_probe.hpp"
 #include "netcdf_classic_check.hpp"
 #include "netcdf_common.hpp"
 #include "netcdf_input.hpp"
@@ -74,40 +75,32 @@ std::string series_variables(int ncid)
     return names.empty() ? "none" : names;
 }
 
-struct NetcdfFile {
-    int ncid = -1;
-    ~NetcdfFile()
-    {
-        if (ncid >= 0) nc_close(ncid);
-    }
-};
-
 void read_netcdf_series(const std::string& var, const SeriesReadOptions& o, SeriesSource& s)
 {
     s.format = SeriesFormat::netcdf;
     check_classic_netcdf(s.file.c_str());
-    NetcdfFile nc;
-    nc_check(nc_open(s.file.c_str(), NC_NOWRITE, &nc.ncid), s.file, "cannot open as NetCDF");
+    // libhdf5 can crash or hang on a damaged file: a child process looks first.
+    probe_netcdf4_input(s.file, var);
+    TimeVariable tv;
+    nc_check(nc_open(s.file.c_str(), NC_NOWRITE, &tv.ncid), s.file, "cannot open as NetCDF");
     if (var.empty())
         fail(s.file, "is a NetCDF file: name the series variable as FILE:VAR (1-D variables: " +
-                         series_variables(nc.ncid) + ")");
-    TimeVariable tv;
-    tv.ncid = nc.ncid;
-    if (nc_inq_varid(nc.ncid, var.c_str(), &tv.varid) != NC_NOERR)
-        fail(s.file, "no variable named \"" + var.substr(0, 80) + "\" (1-D variables: " + series_variables(nc.ncid) +
+                         series_variables(tv.ncid) + ")");
+    if (nc_inq_varid(tv.ncid, var.c_str(), &tv.varid) != NC_NOERR)
+        fail(s.file, "no variable named \"" + var.substr(0, 80) + "\" (1-D variables: " + series_variables(tv.ncid) +
                          ")");
-    nc_check(nc_inq_vartype(nc.ncid, tv.varid, &tv.type), s.file, var.c_str());
-    nc_check(nc_inq_varndims(nc.ncid, tv.varid, &tv.rank), s.file, var.c_str());
-    if (tv.type == NC_CHAR || tv.type == NC_STRING || tv.type > NC_STRING)
+    nc_check(nc_inq_vartype(tv.ncid, tv.varid, &tv.type), s.file, var.c_str());
+    nc_check(nc_inq_varndims(tv.ncid, tv.varid, &tv.rank), s.file, var.c_str());
+    if (!is_numeric(tv.type))
         fail(s.file, "variable \"" + var + "\" does not hold numbers");
     if (tv.rank != 1)
         fail(s.file, "variable \"" + var + "\" has " + std::to_string(tv.rank) +
                          " dimensions; a series has one, along time");
-    nc_check(nc_inq_vardimid(nc.ncid, tv.varid, tv.dimids), s.file, var.c_str());
-    nc_check(nc_inq_dim(nc.ncid, tv.dimids[0], tv.dim_names[0], &tv.sizes[0]), s.file, var.c_str());
+    nc_check(nc_inq_vardimid(tv.ncid, tv.varid, tv.dimids), s.file, var.c_str());
+    nc_check(nc_inq_dim(tv.ncid, tv.dimids[0], tv.dim_names[0], &tv.sizes[0]), s.file, var.c_str());
     const Unpacking u = read_unpacking(s.file.c_str(), tv);
     std::vector<double> stored(tv.sizes[0]);
-    if (!stored.empty()) nc_check(nc_get_var_double(nc.ncid, tv.varid, stored.data()), s.file, "reading the series");
+    if (!stored.empty()) nc_check(nc_get_var_double(tv.ncid, tv.varid, stored.data()), s.file, "reading the series");
     s.values.resize(stored.size());
     for (size_t t = 0; t < stored.size(); ++t) {
         const float v = unpack_value(u, stored[t]);
@@ -115,9 +108,9 @@ void read_netcdf_series(const std::string& var, const SeriesReadOptions& o, Seri
         s.values[t] = marked_missing(o, v) ? MISSING_VALUE : v;
     }
     s.name = var;
-    s.units = text_attribute(nc.ncid, tv.varid, "units");
-    s.long_name = text_attribute(nc.ncid, tv.varid, "long_name");
-    s.axis = read_netcdf_time_axis(nc.ncid, tv.dimids[0], s.file);
+    s.units = text_attribute(tv.ncid, tv.varid, "units");
+    s.long_name = text_attribute(tv.ncid, tv.varid, "long_name");
+    s.axis = read_netcdf_time_axis(tv.ncid, tv.dimids[0], s.file);
     s.description = "variable \"" + var + "\" of a NetCDF file";
 }
 

@@ -8,7 +8,6 @@
 #include "field_source.hpp"
 #include "interrupts.hpp"
 #include "map_output.hpp"
-#include "netcdf4_probe.hpp"
 #include "output_file.hpp"
 #include "paired_steps.hpp"
 #include "result_picture.hpp"
@@ -83,11 +82,8 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     if (!opt.work.empty())
         open_work_directory(work, opt.work, {opt.field, split_series_argument(opt.series).file}, {opt.out, opt.picture});
 
-    // Inputs: the field, and the series paired with it and transformed. A
-    // NetCDF series gets the same first look as the field (open_field's).
+    // Inputs: the field, and the series paired with it and transformed.
     FieldSource field = open_field(opt.field, opt.var);
-    const SeriesArgument series_argument = split_series_argument(opt.series);
-    probe_netcdf4_input(series_argument.file, series_argument.selector);
     const PairedSteps paired = pair_with_field(field, opt);
     if (!opt.picture.empty() && !grid_is_drawable(field))
         fail(field.path, "a picture shows a grid of at most two dimensions; variable \"" + opt.var + "\" has " +
