@@ -24,6 +24,7 @@
 #include "paired_steps.hpp"
 #include "significance_map.hpp"
 #include "tile_pipeline.hpp"
+#include "unit_scaling.hpp"
 #include "tile_statistics.hpp"
 
 namespace {
@@ -58,7 +59,7 @@ Phases one_run(const RunOptions& opt, const std::string& out)
     define_map(map, field, test, d);
     ChainWorkspace ws;
     ws.path = choose_lag_path(this_cpu());
-    const SeriesChain series_chain = compute_series_chain(ws, paired.values);
+    const SeriesChain series_chain = compute_series_chain(ws, scaled_to_unit(paired.values));
     MapTest result;
     result.p.assign(size_t(field.tv.points), 0.0);
     TileReader reader;
@@ -75,6 +76,7 @@ Phases one_run(const RunOptions& opt, const std::string& out)
         lap(ph.transforms);
         reserve_columns(c, tile.points);
         prepare_points(m, tile.points, paired.values, c);
+        scale_points_to_unit(m, tile.points, c.state.data(), c.largest.data());
         lap(ph.rest);
         compute_tile_autocorrelations(ws, m, tile.points);
         lap(ph.kernel);
