@@ -17,12 +17,6 @@ FieldSource open_field(const std::string& path, const std::string& var)
     f.steps = int32_t(std::min<size_t>(f.tv.sizes[0], INT32_MAX));
     f.unpack = read_unpacking(path, f.tv);
     f.axis = read_netcdf_time_axis(f.tv.ncid, f.tv.dimids[0], path);
-    nc_type type;
-    size_t length;
-    if (nc_inq_att(f.tv.ncid, f.tv.varid, "units", &type, &length) == NC_NOERR && type == NC_CHAR && length < 256) {
-        f.units.resize(length);
-        nc_check(nc_get_att_text(f.tv.ncid, f.tv.varid, "units", f.units.data()), path, "reading the units");
-        f.units = f.units.substr(0, f.units.find('\0'));
-    }
+    f.units = text_attribute(f.tv.ncid, f.tv.varid, "units");
     return f;
 }

@@ -98,7 +98,6 @@ std::vector<std::string> run_neffmap(const RunOptions& opt)
     d.series_steps = range_text(paired.pairing.series_first + 1, paired.pairing.n, int64_t(paired.series.values.size()));
     describe_dates(paired, field, opt, d);
     define_map(map, field, test, d);
-    check_picture_variable(map, opt);
     check_interrupt();
 
     // The phase test's surrogates come from the series as the chain gets it.

@@ -21,18 +21,16 @@ const char* variable_name(PictureVariable v)
     }
 }
 
-// The map's variable of that name, or -1 when it has none.
+// The map's variable of that name.
 int map_variable(const MapOutput& map, PictureVariable v)
 {
     switch (v) {
-    case PictureVariable::r: return map.r;
     case PictureVariable::neff: return map.neff;
     case PictureVariable::neff_lag1: return map.lag1;
     case PictureVariable::p: return map.p;
-    default: break;
+    case PictureVariable::slope: return map.slope;
+    default: return map.r;
     }
-    int var = -1;
-    return nc_inq_varid(map.nc.ncid, variable_name(v), &var) == NC_NOERR ? var : -1;
 }
 
 AxisKind axis_kind(Geography g)
@@ -81,7 +79,7 @@ TestedFacts tested_facts(const RunOptions& opt, const FieldSource& field, const 
     const Pairing& p = paired.pairing;
     TestedFacts f;
     f.variable = opt.var;
-    f.units = text_attribute(field.tv.ncid, field.tv.varid, "units");
+    f.units = field.units;
     // The series by its file name alone: a long path would only crowd the title.
     f.series = opt.series.substr(opt.series.rfind('/') + 1);
     f.steps = field.steps;
@@ -137,12 +135,6 @@ PictureTitle picture_title(const TestedFacts& f, const MapTest& result)
 }
 
 bool grid_is_drawable(const FieldSource& field) { return field.tv.rank <= 3; }
-
-void check_picture_variable(const MapOutput& map, const RunOptions& opt)
-{
-    if (!opt.picture.empty() && map_variable(map, opt.picture_var) < 0)
-        fail("--png-var", std::string("this map has no variable \"") + variable_name(opt.picture_var) + "\" to draw");
-}
 
 std::vector<std::string> draw_result_picture(OutputFile& out, MapOutput& map, const FieldSource& field,
                                              const TestedFacts& facts, const MapTest& result,

@@ -54,10 +54,6 @@ PictureTitle picture_title(const TestedFacts& facts, const MapTest& result);
 // Whether the field's grid can be drawn: at most two grid dimensions. Any size.
 bool grid_is_drawable(const FieldSource& field);
 
-// Refuses, before any tile is computed, a --png-var that the map does not hold
-// (slope where the map has no slope variable).
-void check_picture_variable(const MapOutput& map, const RunOptions& opt);
-
 // Draws the chosen variable of the map (before close_map) into out, which has
 // been begun; returns the notes for the user (coastline data not found, say),
 // one line each, for main to print.

@@ -12,7 +12,6 @@ void reserve_columns(TileColumns& c, int32_t points)
     c.largest.resize(n);
     c.critical_lag.resize(n);
     c.neff.resize(n);
-    c.lag1.resize(n);
     c.neff_lag1.resize(n);
     c.dof.resize(n);
     c.p.resize(n);
@@ -78,13 +77,13 @@ void test_points(const TileMatrix& m, int32_t points, const SeriesChain& series,
     for (int32_t p = 0; p < points; ++p) {
         const auto i = size_t(p);
         unsigned char& state = c.state[i];
-        c.lag1[i] = m.xs.v[cell(m.xs, 0, p)];
+        const float lag1 = m.xs.v[cell(m.xs, 0, p)];
         // The chain's missing marker is a finite number: it is not a result.
         if (state == POINT_PRESENT &&
-            (!std::isfinite(c.r[i]) || !std::isfinite(c.lag1[i]) || !std::isfinite(c.neff[i]) ||
+            (!std::isfinite(c.r[i]) || !std::isfinite(lag1) || !std::isfinite(c.neff[i]) ||
              c.neff[i] == MISSING_VALUE))
             state = POINT_NOT_FINITE;
-        c.neff_lag1[i] = state == POINT_PRESENT ? lag1_neff(series_lag1, double(c.lag1[i]), steps) : nan;
+        c.neff_lag1[i] = state == POINT_PRESENT ? lag1_neff(series_lag1, double(lag1), steps) : nan;
         if (state == POINT_PRESENT && !std::isfinite(c.neff_lag1[i])) state = POINT_NOT_FINITE;
         const bool result = state == POINT_PRESENT;
         if (!result) c.r[i] = c.slope[i] = nan;

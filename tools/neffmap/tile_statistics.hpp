@@ -45,7 +45,6 @@ struct TileColumns {
     std::vector<float> largest;      // the largest magnitude of the point's values
     std::vector<float> critical_lag; // sigcut's
     std::vector<float> neff;         // nstar's; MISSING_VALUE for a missing point
-    std::vector<float> lag1;         // lagscan's lag-1 autocorrelation
     std::vector<double> neff_lag1;   // N(1 - a1 b1)/(1 + a1 b1); NaN where missing
     std::vector<double> dof;         // min(neff, N) - 2 of the chosen neff
     std::vector<double> p;           // NaN: not tested
