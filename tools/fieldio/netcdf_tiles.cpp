@@ -16,8 +16,7 @@ int64_t grid_lines(const TimeVariable& tv)
 // Values from the file into their places: points offset … offset + width - 1 of
 // the tile at step t. The layout's runs of `lanes` points are contiguous.
 template <typename Stored>
-void place(const Stored* from, int32_t width, int32_t offset, int32_t t, const TileLayout& layout, const Unpacking& u,
-           float* values)
+void place(const Stored* from, int32_t width, int32_t offset, int32_t t, FieldSeries& xs, const Unpacking& u)
 {
     // Plain floats with at most a fill value, the common case, in a loop the
     // compiler turns into vectors: is_missing's test, made in single precision
@@ -27,8 +26,8 @@ void place(const Stored* from, int32_t width, int32_t offset, int32_t t, const T
     int32_t i = 0;
     while (i < width) {
         const int32_t p = offset + i;
-        const int32_t run = std::min(width - i, layout.lanes - p % layout.lanes);
-        float* to = values + layout_cell(layout, t, p);
+        const int32_t run = std::min(width - i, xs.lanes - p % xs.lanes);
+        float* to = xs.v + cell(xs, t, p);
         const Stored* in = from + i;
         if constexpr (sizeof(Stored) == sizeof(float)) {
             // -0 becomes +0, as the path through double precision gives.
@@ -119,7 +118,7 @@ std::vector<GridSlab> tile_slabs(const TimeVariable& tv, const PointTile& tile)
 }
 
 void read_tile(const TimeVariable& tv, const Unpacking& u, const std::string& path, size_t first_step, int32_t steps,
-               const PointTile& tile, const TileLayout& layout, TileReader& reader, float* values)
+               const PointTile& tile, TileReader& reader, FieldSeries& xs)
 {
     // A chunk of a file written step by step usually spans the whole grid; kept in
     // the chunk cache it would be read whole for every tile. Without a cache an
@@ -148,12 +147,12 @@ void read_tile(const TimeVariable& tv, const Unpacking& u, const std::string& pa
                 float* stored = reader.stored_float.data();
                 nc_check(nc_get_vara_float(tv.ncid, tv.varid, start, count, stored), path, "reading a tile");
                 for (int32_t s = 0; s < bs; ++s)
-                    place(stored + size_t(s) * width, slab.width, slab.offset, t0 + s, layout, u, values);
+                    place(stored + size_t(s) * width, slab.width, slab.offset, t0 + s, xs, u);
             } else {
                 double* stored = reader.stored.data();
                 nc_check(nc_get_vara_double(tv.ncid, tv.varid, start, count, stored), path, "reading a tile");
                 for (int32_t s = 0; s < bs; ++s)
-                    place(stored + size_t(s) * width, slab.width, slab.offset, t0 + s, layout, u, values);
+                    place(stored + size_t(s) * width, slab.width, slab.offset, t0 + s, xs, u);
             }
         }
     }

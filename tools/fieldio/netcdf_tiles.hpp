@@ -39,19 +39,6 @@ struct GridSlab {
 };
 std::vector<GridSlab> tile_slabs(const TimeVariable& tv, const PointTile& tile);
 
-// Where value (step t, tile point i) goes in memory: tiles of `lanes` points,
-// each `depth` steps deep, step after step (lagscan's FieldSeries layout). With
-// lanes = the tile's points it is plain step-major order.
-struct TileLayout {
-    int32_t lanes = 1;
-    int32_t depth = 1;
-};
-inline size_t layout_cell(const TileLayout& l, int32_t t, int32_t i)
-{
-    const size_t lanes = size_t(l.lanes);
-    return size_t(i) / lanes * (size_t(l.depth) * lanes) + size_t(t) * lanes + size_t(i) % lanes;
-}
-
 // The storage a tile passes through on its way from the file: one block of
 // steps as stored. It belongs to whoever reads, and is reused tile after tile.
 struct TileReader {
@@ -60,7 +47,7 @@ struct TileReader {
 };
 
 // Steps first_step … first_step + steps - 1 (0-based) of the tile's points into
-// values in the given layout, each unpacked as unpack_value does. Reads at most
-// about 8 MB of the file at a time.
+// xs's cells (lagscan's layout: step t of point i at cell(xs, t, i)), each
+// unpacked as unpack_value does. Reads at most about 8 MB of the file at a time.
 void read_tile(const TimeVariable& tv, const Unpacking& u, const std::string& path, size_t first_step, int32_t steps,
-               const PointTile& tile, const TileLayout& layout, TileReader& reader, float* values);
+               const PointTile& tile, TileReader& reader, FieldSeries& xs);

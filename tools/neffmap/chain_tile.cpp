@@ -26,8 +26,6 @@ void reserve_tile_matrix(TileMatrix& m, LagPath path, int32_t steps)
     m.xs.v = m.storage.get();
 }
 
-TileLayout tile_layout(const TileMatrix& m) { return TileLayout{m.xs.lanes, m.xs.depth}; }
-
 SeriesChain compute_series_chain(ChainWorkspace& ws, const std::vector<float>& series)
 {
     const auto steps = int32_t(series.size());

@@ -23,7 +23,6 @@ struct TileMatrix {
     FieldSeries xs;
 };
 void reserve_tile_matrix(TileMatrix& m, LagPath path, int32_t steps);
-TileLayout tile_layout(const TileMatrix& m);
 
 // What one thread needs to run the chain: the kernel it runs and that kernel's
 // working storage. Threads running at once each have their own.

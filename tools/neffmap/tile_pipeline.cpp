@@ -171,7 +171,7 @@ void read_tile_into(const FieldSource& f, LagPath path, TileReader& reader, cons
     // Whatever an earlier tile left in the lanes after the last point goes.
     if (n % lanes != 0)
         for (int32_t t = 0; t < f.steps; ++t) std::fill_n(xs.v + cell(xs, t, n), size_t(lanes - n % lanes), 0.0f);
-    read_tile(f.tv, f.unpack, f.path, size_t(f.first_step - 1), f.steps, tile, tile_layout(m), reader, xs.v);
+    read_tile(f.tv, f.unpack, f.path, size_t(f.first_step - 1), f.steps, tile, reader, xs);
     xs.count = f.steps;
     xs.last = RecordHeader{f.steps, int32_t(tile.columns), int32_t(tile.lines), n};
 }
