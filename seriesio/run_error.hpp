@@ -4,6 +4,7 @@
 // error and the fatal exit status.
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -16,3 +17,7 @@ struct RunError {
 {
     throw RunError{std::move(file), std::move(cause)};
 }
+
+// The system's own words for a failed call (its errno value err). Take the
+// number before anything else runs, which could change errno.
+[[noreturn]] inline void fail_errno(std::string file, int err) { fail(std::move(file), std::strerror(err)); }

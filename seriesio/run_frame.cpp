@@ -140,10 +140,6 @@ namespace {
 
 enum class Access { input, output };
 
-// The system's refusal, as its own text. The number is taken before anything
-// else runs, which could change errno.
-[[noreturn]] void refused(const std::string& file, int err) { fail(file, std::strerror(err)); }
-
 SeriesFile& open_file(const std::string& name, Access access)
 {
     // Diagnostics name the file as given; a name holding a NUL cannot be a path.
@@ -170,14 +166,14 @@ SeriesFile& open_file(const std::string& name, Access access)
             // that the refusal is reported only if the run comes to write to it.
             write_errno = errno;
             fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd < 0) refused(name, write_errno);
+            if (fd < 0) fail_errno(name, write_errno);
         }
     }
-    if (fd < 0) refused(name, errno);
+    if (fd < 0) fail_errno(name, errno);
 
     struct stat st;
-    if (::fstat(fd, &st) != 0) refused(name, errno);
-    if (S_ISDIR(st.st_mode)) refused(name, EISDIR);
+    if (::fstat(fd, &st) != 0) fail_errno(name, errno);
+    if (S_ISDIR(st.st_mode)) fail_errno(name, EISDIR);
     for (int i = 0; i < open_count; ++i) {
         if (open_devices[i] == st.st_dev && open_inodes[i] == st.st_ino) {
             std::string cause = "is already open in this run as ";
@@ -216,8 +212,8 @@ void finish_run()
         SeriesFile& f = open_files[i];
         flush_output(f);
         // Some file systems report a failed write only when the file is closed.
-        if (f.output_started && ::close(f.fd) != 0) refused(f.name, errno);
+        if (f.output_started && ::close(f.fd) != 0) fail_errno(f.name, errno);
     }
-    if (std::fflush(stdout) != 0) refused("standard output", errno);
+    if (std::fflush(stdout) != 0) fail_errno("standard output", errno);
     std::exit(0);
 }

@@ -15,10 +15,6 @@
 
 namespace {
 
-// The system's refusal, as its own text. The number is taken before anything
-// else runs, which could change errno.
-[[noreturn]] void system_fault(const SeriesFile& f, int err) { fail(f.name, std::strerror(err)); }
-
 // Fills the read buffer so that at least `want` bytes (capped at the buffer size)
 // are available, or the file has ended. Returns the bytes available.
 size_t fill(SeriesFile& f, size_t want)
@@ -66,7 +62,7 @@ size_t fill(SeriesFile& f, size_t want)
         ssize_t got = ::read(f.fd, f.buf + f.len, SERIES_BUFFER_BYTES - f.len);
         if (got < 0) {
             if (errno == EINTR) continue;
-            system_fault(f, errno);
+            fail_errno(f.name, errno);
         }
         if (got == 0) break;
         f.len += size_t(got);
@@ -89,7 +85,7 @@ void take(SeriesFile& f, unsigned char* dest, uint64_t n)
                 ssize_t got = ::read(f.fd, dest, n > (uint64_t{1} << 30) ? (size_t{1} << 30) : size_t(n));
                 if (got < 0) {
                     if (errno == EINTR) continue;
-                    system_fault(f, errno);
+                    fail_errno(f.name, errno);
                 }
                 if (got == 0) ends_inside_record(f);
                 dest += got;
@@ -257,8 +253,8 @@ void write_record_values(SeriesFile& f, int32_t k, const float* values)
 void begin_output(SeriesFile& f)
 {
     if (f.output_started) return;
-    if (f.write_errno != 0) system_fault(f, f.write_errno);
-    if (f.regular && ::ftruncate(f.fd, 0) != 0) system_fault(f, errno);
+    if (f.write_errno != 0) fail_errno(f.name, f.write_errno);
+    if (f.regular && ::ftruncate(f.fd, 0) != 0) fail_errno(f.name, errno);
     f.output_started = true;
     f.writing = true;
     f.pos = f.len = 0;
@@ -274,7 +270,7 @@ void flush_output(SeriesFile& f)
             if (errno == EINTR) continue;
             int err = errno;
             f.len = 0; // nothing more is attempted on this file, even at the fatal path
-            system_fault(f, err);
+            fail_errno(f.name, err);
         }
         done += size_t(put_n);
     }

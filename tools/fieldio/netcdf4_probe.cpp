@@ -19,7 +19,6 @@
 
 #include "interrupts.hpp"
 #include "run_error.hpp"
-#include "system_error.hpp"
 
 namespace {
 

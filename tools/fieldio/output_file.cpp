@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "run_error.hpp"
-#include "system_error.hpp"
 
 namespace {
 

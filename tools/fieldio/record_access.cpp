@@ -10,7 +10,6 @@
 
 #include "output_file.hpp"
 #include "run_error.hpp"
-#include "system_error.hpp"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include "record_access.hpp"
 #include "run_error.hpp"
 #include "series_file.hpp"
-#include "system_error.hpp"
 
 namespace {
 

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include "run_error.hpp"
-#include "system_error.hpp"
 
 namespace {
 
