@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "interrupts.hpp"
+#include "netcdf_common.hpp"
 #include "run_error.hpp"
 
 namespace {
@@ -44,8 +45,6 @@ bool is_hdf5(const std::string& path)
     ::close(fd);
     return found;
 }
-
-bool is_numeric(nc_type t) { return t >= NC_BYTE && t <= NC_UINT64 && t != NC_CHAR; }
 
 // What follows runs in the child. netCDF's errors only end the look: the run
 // reports them when it reads the file itself.
@@ -95,12 +94,9 @@ void read_step(int nc, int var, int rank, const size_t* sizes, size_t step)
 // The coordinate variable of a dimension: whole when short, else its ends.
 void read_coordinate(int nc, int dimid, size_t len)
 {
-    char name[NC_MAX_NAME + 1];
-    int cv, rank, dim;
+    const int cv = len == 0 ? -1 : coordinate_variable(nc, dimid);
     nc_type t;
-    if (len == 0 || nc_inq_dimname(nc, dimid, name) != NC_NOERR || nc_inq_varid(nc, name, &cv) != NC_NOERR) return;
-    if (nc_inq_var(nc, cv, nullptr, &t, &rank, nullptr, nullptr) != NC_NOERR || rank != 1 || !is_numeric(t)) return;
-    if (nc_inq_vardimid(nc, cv, &dim) != NC_NOERR || dim != dimid) return;
+    if (cv < 0 || nc_inq_vartype(nc, cv, &t) != NC_NOERR || !is_numeric(t)) return;
     if (len <= BLOCK_VALUES) {
         std::vector<double> v(len);
         nc_get_var_double(nc, cv, v.data());

@@ -70,8 +70,6 @@ std::string text_attribute(int ncid, int varid, const char* name)
     return s.substr(0, s.find('\0'));
 }
 
-namespace {
-
 int coordinate_variable(int ncid, int dimid)
 {
     char name[NC_MAX_NAME + 1];
@@ -82,6 +80,8 @@ int coordinate_variable(int ncid, int dimid)
     if (nc_inq_vardimid(ncid, varid, dims) != NC_NOERR || dims[0] != dimid) return -1;
     return varid;
 }
+
+namespace {
 
 int32_t clamped_size(size_t n) { return n > size_t(INT32_MAX) ? INT32_MAX : int32_t(n); }
 

@@ -49,6 +49,10 @@ std::string dimension_list(const TimeVariable& tv);
 // Whether a netCDF type holds numbers (the integer and floating types).
 bool is_numeric(nc_type t);
 
+// The coordinate variable of dimension dimid (the 1-D variable of the same name
+// along it), or -1 when there is none.
+int coordinate_variable(int ncid, int dimid);
+
 // A text attribute of a variable (NC_GLOBAL for the file's), up to its first
 // NUL; "" when it is absent, not text or longer than 4096 characters.
 std::string text_attribute(int ncid, int varid, const char* name);
