@@ -201,8 +201,7 @@ Geography coordinate_geography(int ncid, int dimid)
     if (standard == "longitude") return Geography::longitude;
     // CF spells degrees north as degrees_north, degree_north, degree_N, degrees_N,
     // degreeN or degreesN; east likewise.
-    std::string units = text_attribute(ncid, cv, "units");
-    units = units.substr(0, units.find('\0'));
+    const std::string units = text_attribute(ncid, cv, "units");
     const size_t after = units.find_first_not_of("degres");
     if (units.rfind("degree", 0) != 0 || after == std::string::npos) return Geography::other;
     const std::string rest = units.substr(after);

@@ -8,10 +8,6 @@
 #include "netcdf_common.hpp"
 #include "run_error.hpp"
 
-namespace {
-
-} // namespace
-
 TimeAxis read_netcdf_time_axis(int ncid, int dimid, const std::string& path)
 {
     TimeAxis axis;

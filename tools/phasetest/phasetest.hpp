@@ -23,8 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "series_file.hpp"
+
 constexpr int64_t MAX_SURROGATES = 100000;
-constexpr int32_t MAX_SURROGATE_STEPS = 2000;
 
 // M surrogates of one series, each of zero mean and unit norm, so that the dot
 // product of a surrogate with a point standardised the same way is their

@@ -31,8 +31,8 @@ Surrogates draw_surrogates(const double* series, int32_t steps, int64_t count, u
     if (count < 1 || count > MAX_SURROGATES)
         fail("--surrogates", "between 1 and " + std::to_string(MAX_SURROGATES) + " surrogates, not " +
                                  std::to_string(count));
-    if (steps < 3 || steps > MAX_SURROGATE_STEPS)
-        fail(series_name, "surrogates need 3 to " + std::to_string(MAX_SURROGATE_STEPS) + " steps, not " +
+    if (steps < 3 || steps > MAX_STEPS)
+        fail(series_name, "surrogates need 3 to " + std::to_string(MAX_STEPS) + " steps, not " +
                               std::to_string(steps));
     const size_t n = size_t(steps);
     std::vector<double> x(n);
