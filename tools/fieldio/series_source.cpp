@@ -149,11 +149,10 @@ SeriesArgument split_series_argument(const std::string& argument)
     return {argument.substr(0, first), first == std::string::npos ? "" : argument.substr(first + 1)};
 }
 
-SeriesSource read_series(const std::string& argument, const SeriesReadOptions& options)
+std::string read_series_text(const std::string& path)
 {
-    const SeriesArgument a = split_series_argument(argument);
-    File f(std::fopen(a.file.c_str(), "rb"));
-    if (!f) fail(a.file, std::strerror(errno));
+    File f(std::fopen(path.c_str(), "rb"));
+    if (!f) fail_errno(path, errno);
     std::string text;
     char chunk[65536];
     size_t n;
@@ -163,10 +162,16 @@ SeriesSource read_series(const std::string& argument, const SeriesReadOptions& o
         if (content_of(reinterpret_cast<const unsigned char*>(text.data()), text.size()) != Content::text &&
             text.size() >= 8)
             break;
-        if (text.size() > MAX_TEXT_BYTES) fail(a.file, "is larger than 1 GiB: too large for a series");
+        if (text.size() > MAX_TEXT_BYTES) fail(path, "is larger than 1 GiB: too large for a series");
     }
-    if (std::ferror(f.get())) fail(a.file, std::strerror(errno));
-    f.reset();
+    if (std::ferror(f.get())) fail_errno(path, errno);
+    return text;
+}
+
+SeriesSource read_series(const std::string& argument, const SeriesReadOptions& options)
+{
+    const SeriesArgument a = split_series_argument(argument);
+    const std::string text = read_series_text(a.file);
     SeriesSource s;
     s.file = a.file;
     switch (content_of(reinterpret_cast<const unsigned char*>(text.data()), text.size())) {

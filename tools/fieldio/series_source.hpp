@@ -41,3 +41,7 @@ SeriesArgument split_series_argument(const std::string& argument);
 // Reads the whole series; every problem throws RunError naming the file.
 // More than MAX_STEPS steps are fine: the pairing selects.
 SeriesSource read_series(const std::string& argument, const SeriesReadOptions& options);
+
+// A series file's text, read to its end (at most 1 GiB), or only its first bytes
+// when they show that it is not text (a NetCDF or record file).
+std::string read_series_text(const std::string& path);

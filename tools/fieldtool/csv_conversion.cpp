@@ -1,32 +1,15 @@
 #include "csv_conversion.hpp"
 
-#include <cerrno>
 #include <cstdio>
-#include <memory>
 
 #include "csv_series.hpp"
 #include "output_file.hpp"
 #include "record_access.hpp"
+#include "series_source.hpp"
 #include "run_error.hpp"
 #include "series_file.hpp"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-std::string read_text(const std::string& path)
-{
-    const std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
-    if (!f) fail_errno(path, errno);
-    std::string text;
-    char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) text.append(chunk, n);
-    if (std::ferror(f.get())) fail_errno(path, errno);
-    return text;
-}
 
 std::string step_name(const SeriesSource& s, size_t t)
 {
@@ -44,7 +27,7 @@ void convert_csv(const std::string& argument, const std::string& out_path, const
     const std::string inputs[] = {a.file};
     refuse_output_over_inputs(out_path, inputs, 1);
     SeriesSource s;
-    read_csv_series(read_text(a.file), a.file, a.selector, c.read, s);
+    read_csv_series(read_series_text(a.file), a.file, a.selector, c.read, s);
 
     const int64_t count = int64_t(s.values.size());
     int64_t first = 0, last = count - 1;
