@@ -5,9 +5,9 @@
 #include "csv_series.hpp"
 #include "output_file.hpp"
 #include "record_access.hpp"
-#include "series_source.hpp"
 #include "run_error.hpp"
 #include "series_file.hpp"
+#include "series_source.hpp"
 
 namespace {
 
