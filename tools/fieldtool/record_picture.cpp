@@ -104,7 +104,7 @@ std::vector<std::string> write_record_picture(const std::string& record_path, co
         title += ": effective sample size";
         pic.bar_name = "effective sample size";
     } else if (!like.name.empty()) {
-        title += ": " + like.name + (like.units.empty() || like.units == "1" ? "" : " (" + like.units + ")");
+        title += ": " + with_units(like.name, like.units);
         pic.bar_name = like.long_name.empty() ? like.name : like.long_name;
         pic.bar_units = like.units;
     }

@@ -203,3 +203,8 @@ std::vector<BarTick> bar_ticks(ColourRange range, ColourScale scale)
     }
     return linear_ticks(range, scale);
 }
+
+std::string with_units(const std::string& name, const std::string& units)
+{
+    return units.empty() || units == "1" ? name : name + " (" + units + ")";
+}

@@ -2,17 +2,22 @@
 // its colour, and the round values the bar is ticked at.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "map_picture.hpp"
+#include "series_file.hpp"
 
 struct Rgb {
     unsigned char r, g, b;
 };
 
 inline constexpr Rgb MISSING_GREY = {160, 160, 160};
+
+// Whether a cell has a value to colour (not the missing marker, not NaN).
+inline bool has_value(float v) { return v != MISSING_VALUE && !std::isnan(v); }
 
 struct ColourRange {
     double lo = 0, hi = 1; // p_log: p-values, 0 < lo

@@ -88,7 +88,6 @@ Bands bands(cairo_t* cr, const MapLayout& m, const MapPicture& map)
     return b;
 }
 
-bool has_value(float v) { return v != MISSING_VALUE && !std::isnan(v); }
 
 } // namespace
 

@@ -57,6 +57,9 @@ enum class ColourScale { sequential, diverging, p_log };
 // the tools call it with --range before any work.
 void check_colour_range(ColourScale scale, double lo, double hi);
 
+// "name (units)", or the name alone when the units are unknown ("") or "1".
+std::string with_units(const std::string& name, const std::string& units);
+
 struct MapPicture {
     // columns × rows values, row-major, row 0 first. MISSING_VALUE and NaN are
     // missing (grey); ±inf take the colour of the end they lie beyond.

@@ -47,7 +47,6 @@ void check(cairo_status_t status, const std::string& path)
     if (status != CAIRO_STATUS_SUCCESS) fail(path, std::string("drawing the picture: ") + cairo_status_to_string(status));
 }
 
-bool has_value(float v) { return v != MISSING_VALUE && !std::isnan(v); }
 
 // The cells, one image pixel at a time: each pixel takes the cell under its centre.
 void draw_cells(cairo_t* cr, const MapPicture& map, const MapLayout& m, PictureFormat format, const std::string& path)
@@ -275,8 +274,7 @@ void draw_bar(cairo_t* cr, const MapPicture& map, const MapLayout& m)
         std::snprintf(text, sizeof text, "\u03b1 = %g", map.alpha);
         draw_text(cr, text, x, m.bar_y - 0.45 * m.base, m.tick_size, Align::centre);
     }
-    std::string label = map.bar_name;
-    if (!label.empty() && !map.bar_units.empty() && map.bar_units != "1") label += " (" + map.bar_units + ")";
+    const std::string label = map.bar_name.empty() ? "" : with_units(map.bar_name, map.bar_units);
     if (!label.empty())
         draw_text(cr, label, m.bar_x + m.bar_w / 2, below + tick + 0.2 * m.base + m.tick_size + 0.5 * m.base + 0.85 * m.bar_label_size,
                   m.bar_label_size, Align::centre);

@@ -46,11 +46,6 @@ std::string number(double v)
     return text;
 }
 
-std::string with_units(const std::string& name, const std::string& units)
-{
-    return units.empty() || units == "1" ? name : name + " (" + units + ")";
-}
-
 std::string steps_text(int64_t first, int32_t steps)
 {
     return std::to_string(first) + "\u2013" + std::to_string(first + steps - 1);
