@@ -83,14 +83,13 @@ CoastData read_gshhg(const std::string& path)
     const auto segments_in_bin = whole<short>(nc, path, "N_segments_in_a_bin");
     const auto packed = whole<int>(nc, path, "Embedded_npts_levels_exit_entry_for_a_segment");
     const auto first_point = whole<int>(nc, path, "Id_of_first_point_in_a_segment");
-    const auto ant_flag = whole<signed char>(nc, path, "Embedded_ANT_flag");
     const auto dlon = whole<short>(nc, path, "Relative_longitude_from_SW_corner_of_bin");
     const auto dlat = whole<short>(nc, path, "Relative_latitude_from_SW_corner_of_bin");
 
     const int64_t bins = int64_t(coast.bins_per_row) * coast.bin_rows;
     if (int64_t(first_segment.size()) != bins || int64_t(segments_in_bin.size()) != bins)
         fail(path, "bin arrays do not have one entry per bin");
-    if (first_point.size() != packed.size() || ant_flag.size() != packed.size())
+    if (first_point.size() != packed.size())
         fail(path, "segment arrays differ in length");
     if (dlat.size() != dlon.size()) fail(path, "point arrays differ in length");
 
@@ -108,7 +107,6 @@ CoastData read_gshhg(const std::string& path)
             CoastSegment seg;
             seg.bin = bin;
             seg.level = int((bits >> 6) & 7u);
-            seg.antarctic = ant_flag[s];
             seg.first_point = int64_t(coast.points.size());
             seg.point_count = n;
             for (int64_t p = p0; p < p0 + n; ++p)

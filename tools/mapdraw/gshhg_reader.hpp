@@ -15,7 +15,8 @@
 // Antarctica has two shorelines. In the c, l and i files of GSHHG 2.3.7 its ice
 // front (the seaward edge of the ice shelves, the Ross Ice Shelf's at 78° S) is
 // level 1 with Embedded_ANT_flag 1, and its grounding line (where the ice leaves
-// the bed, 85° S behind the Ross Ice Shelf) is level 6 with the flag 0.
+// the bed, 85° S behind the Ross Ice Shelf) is level 6 with the flag 0. Maps
+// draw level 1, so Antarctica along its ice front.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +30,6 @@ struct CoastPoint {
 struct CoastSegment {
     int32_t bin;          // the bin it lies in
     int level;            // 1 land/sea, 2 lake, 3 island in a lake, 4 pond, 6 grounding line
-    int antarctic;        // Embedded_ANT_flag: 1 on Antarctica's ice front
     int64_t first_point;  // into CoastData::points
     int64_t point_count;
 };
@@ -43,7 +43,6 @@ struct CoastData {
 };
 
 inline constexpr int LEVEL_LAND_SEA = 1;
-inline constexpr int LEVEL_ANTARCTIC_GROUNDING_LINE = 6;
 
 // The south-west corner of a bin, in degrees (longitude 0 … 360).
 CoastPoint bin_south_west(const CoastData& coast, int32_t bin);
