@@ -3,6 +3,7 @@
 #include <netcdf.h>
 
 #include "colour_bar.hpp"
+#include "netcdf_picture.hpp"
 #include "netcdf_common.hpp"
 #include "output_file.hpp"
 #include "record_access.hpp"
@@ -10,19 +11,13 @@
 
 namespace {
 
-AxisKind axis_kind(Geography g)
-{
-    return g == Geography::latitude ? AxisKind::latitude : g == Geography::longitude ? AxisKind::longitude
-                                                                                       : AxisKind::plain;
-}
-
 // The template's grid must be the record's. Its coordinates label the edges
 // (and bring coastlines to a latitude/longitude grid); row 0 goes on top when
 // the row coordinate falls from first to last, as in a grid stored north to
 // south. Its name and units go into the title, its long_name and units under
 // the bar.
 struct LikeGrid {
-    std::vector<double> rows, columns;
+    GridCoordinates coordinates;
     std::string name, units, long_name;
 };
 
@@ -32,19 +27,7 @@ void take_like_grid(const RecordPictureOptions& opt, const RecordHeader& h, MapP
     if (tv.points != h.w4 || tv.columns != h.w2 || tv.rows != h.w3)
         fail(opt.like_path, "the grid of \"" + opt.like_var + "\" (" + dimension_list(tv) + ") is not the record's " +
                                 std::to_string(h.w3) + " rows × " + std::to_string(h.w2) + " columns");
-    g.rows.resize(size_t(h.w3));
-    g.columns.resize(size_t(h.w2));
-    if (tv.rank >= 3) {
-        const int dim = tv.dimids[tv.rank - 2];
-        pic.row0_on_top = coordinate_decreases(tv.ncid, dim, opt.like_path);
-        if (read_coordinate(tv.ncid, dim, opt.like_path, g.rows.data(), g.rows.size()))
-            pic.row_axis = {g.rows.data(), axis_kind(coordinate_geography(tv.ncid, dim))};
-    }
-    if (tv.rank >= 2) {
-        const int dim = tv.dimids[tv.rank - 1];
-        if (read_coordinate(tv.ncid, dim, opt.like_path, g.columns.data(), g.columns.size()))
-            pic.column_axis = {g.columns.data(), axis_kind(coordinate_geography(tv.ncid, dim))};
-    }
+    set_grid_axes(pic, tv, opt.like_path, g.coordinates);
     g.name = opt.like_var;
     g.units = text_attribute(tv.ncid, tv.varid, "units");
     g.long_name = text_attribute(tv.ncid, tv.varid, "long_name");
@@ -114,10 +97,7 @@ std::vector<std::string> write_record_picture(const std::string& record_path, co
 
     OutputFile out;
     begin_output_file(out, out_path);
-    const RenderedPicture drawn = render_map(pic, format, out_path);
-    write_output_file(out, drawn.bytes.data(), drawn.bytes.size());
+    const std::vector<std::string> notes = write_picture(out, pic, format);
     commit_output_file(out);
-    std::vector<std::string> notes;
-    for (const std::string& note : drawn.notes) notes.push_back(out_path + ": note: " + note);
     return notes;
 }

@@ -6,6 +6,7 @@
 
 #include "colour_bar.hpp"
 #include "map_picture.hpp"
+#include "netcdf_picture.hpp"
 #include "run_error.hpp"
 
 namespace {
@@ -31,12 +32,6 @@ int map_variable(const MapOutput& map, PictureVariable v)
     case PictureVariable::slope: return map.slope;
     default: return map.r;
     }
-}
-
-AxisKind axis_kind(Geography g)
-{
-    return g == Geography::latitude ? AxisKind::latitude : g == Geography::longitude ? AxisKind::longitude
-                                                                                       : AxisKind::plain;
 }
 
 std::string number(double v)
@@ -148,14 +143,8 @@ std::vector<std::string> draw_result_picture(OutputFile& out, MapOutput& map, co
     pic.stipple = dots.data();
     pic.stipple_legend = opt.stipple == StippleMask::local ? "p < " + number(opt.alpha) : "significant after FDR";
 
-    std::vector<double> rows(size_t(tv.rows)), columns(size_t(tv.columns));
-    if (tv.rank == 3) {
-        pic.row0_on_top = coordinate_decreases(tv.ncid, tv.dimids[1], field.path);
-        if (read_coordinate(tv.ncid, tv.dimids[1], field.path, rows.data(), rows.size()))
-            pic.row_axis = {rows.data(), axis_kind(coordinate_geography(tv.ncid, tv.dimids[1]))};
-    }
-    if (tv.rank >= 2 && read_coordinate(tv.ncid, tv.dimids[tv.rank - 1], field.path, columns.data(), columns.size()))
-        pic.column_axis = {columns.data(), axis_kind(coordinate_geography(tv.ncid, tv.dimids[tv.rank - 1]))};
+    GridCoordinates coordinates;
+    set_grid_axes(pic, tv, field.path, coordinates);
 
     const PictureVariable v = opt.picture_var;
     pic.scale = v == PictureVariable::r || v == PictureVariable::slope ? ColourScale::diverging
@@ -186,9 +175,5 @@ std::vector<std::string> draw_result_picture(OutputFile& out, MapOutput& map, co
     pic.size = opt.picture_size;
     pic.coastlines = opt.coastlines;
 
-    const RenderedPicture drawn = render_map(pic, opt.picture_format, out.path);
-    write_output_file(out, drawn.bytes.data(), drawn.bytes.size());
-    std::vector<std::string> notes;
-    for (const std::string& note : drawn.notes) notes.push_back(out.path + ": note: " + note);
-    return notes;
+    return write_picture(out, pic, opt.picture_format);
 }
