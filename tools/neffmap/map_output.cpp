@@ -74,6 +74,15 @@ void put_tile(const MapOutput& map, const std::vector<GridSlab>& slabs, int var,
         nc_write_check(put(map.nc.ncid, var, s.start, s.count, values + s.offset), map.file.path, doing);
 }
 
+// A tile's column from the grid, slab by slab.
+template <typename T, typename Get>
+void get_tile(const MapOutput& map, const std::vector<GridSlab>& slabs, int var, T* values, Get get,
+              const char* doing)
+{
+    for (const GridSlab& s : slabs)
+        nc_check(get(map.nc.ncid, var, s.start, s.count, values + s.offset), map.file.path, doing);
+}
+
 // A point without a result, NaN and any other value that is not a finite
 // number (the chain's missing marker included) become the fill.
 const float* as_floats(MapOutput& map, const double* d, const float* f, const unsigned char* state, int32_t n)
@@ -190,9 +199,7 @@ void write_fdr_mask(MapOutput& map, const FieldSource& field, const MapTest& tes
         const std::vector<GridSlab> slabs = tile_slabs(field.tv, tile);
         map.doubles.resize(size_t(tile.points));
         map.bytes.resize(size_t(tile.points));
-        for (const GridSlab& s : slabs)
-            nc_check(nc_get_vara_double(map.nc.ncid, map.p, s.start, s.count, map.doubles.data() + s.offset),
-                     map.file.path, "reading p back");
+        get_tile(map, slabs, map.p, map.doubles.data(), nc_get_vara_double, "reading p back");
         for (double& p : map.doubles)
             if (p == NC_FILL_DOUBLE) p = std::nan("");
         fdr_mask(test, map.doubles.data(), tile.points, map.bytes.data());
@@ -209,9 +216,7 @@ std::vector<float> read_map_floats(MapOutput& map, const FieldSource& field, int
     for (int64_t k = 0; k < tiles; ++k) {
         const PointTile tile = tile_at(field.tv, MAX_POINTS, k);
         map.doubles.resize(size_t(tile.points));
-        for (const GridSlab& s : tile_slabs(field.tv, tile))
-            nc_check(nc_get_vara_double(map.nc.ncid, var, s.start, s.count, map.doubles.data() + s.offset),
-                     map.file.path, "reading the map back");
+        get_tile(map, tile_slabs(field.tv, tile), var, map.doubles.data(), nc_get_vara_double, "reading the map back");
         for (int32_t i = 0; i < tile.points; ++i) {
             const double v = map.doubles[size_t(i)];
             all[size_t(tile.first_point + i)] = v == fill ? std::nanf("") : float(v);
@@ -227,9 +232,7 @@ std::vector<unsigned char> read_map_mask(MapOutput& map, const FieldSource& fiel
     for (int64_t k = 0; k < tiles; ++k) {
         const PointTile tile = tile_at(field.tv, MAX_POINTS, k);
         map.bytes.resize(size_t(tile.points));
-        for (const GridSlab& s : tile_slabs(field.tv, tile))
-            nc_check(nc_get_vara_schar(map.nc.ncid, var, s.start, s.count, map.bytes.data() + s.offset),
-                     map.file.path, "reading the map back");
+        get_tile(map, tile_slabs(field.tv, tile), var, map.bytes.data(), nc_get_vara_schar, "reading the map back");
         for (int32_t i = 0; i < tile.points; ++i) all[size_t(tile.first_point + i)] = map.bytes[size_t(i)] == 1;
     }
     return all;
