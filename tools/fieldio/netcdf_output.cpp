@@ -90,9 +90,9 @@ void define_grid_like(const TimeVariable& tv, const std::string& like_path, int 
     for (int d = 0; d < g.rank; ++d) {
         const char* name = tv.dim_names[d + 1];
         g.names[d] = name;
-        g.renamed[d] = false;
-        for (const std::string& t : taken) g.renamed[d] = g.renamed[d] || t == name;
-        if (g.renamed[d]) {
+        bool clashes = false;
+        for (const std::string& t : taken) clashes = clashes || t == name;
+        if (clashes) {
             g.names[d] = std::string(name) + "_coord";
             for (int k = 2; in_use(g.names[d], d); ++k) g.names[d] = std::string(name) + "_coord" + std::to_string(k);
         }

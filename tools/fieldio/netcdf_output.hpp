@@ -46,8 +46,7 @@ struct OutputGrid {
     int dimids[NC_MAX_RANK] = {};
     int coord_from[NC_MAX_RANK] = {}; // template coordinate variable, or -1
     int coord_to[NC_MAX_RANK] = {};
-    std::string names[NC_MAX_RANK];   // each dimension's name in the output
-    bool renamed[NC_MAX_RANK] = {};
+    std::string names[NC_MAX_RANK];   // each dimension's name in the output (renamed where it differs)
 };
 void define_grid_like(const TimeVariable& tv, const std::string& like_path, int out, const std::string& out_path,
                       OutputGrid& g, const std::vector<std::string>& taken = {});

@@ -127,7 +127,7 @@ void print_summary(const FieldSource& field, const PairedSteps& paired, const Ma
 void print_renamed_grid(const FieldSource& field, const OutputGrid& grid, const std::string& out)
 {
     for (int d = 0; d < grid.rank; ++d)
-        if (grid.renamed[d])
+        if (grid.names[d] != field.tv.dim_names[d + 1])
             std::printf("renamed:   the grid's \"%s\" is \"%s\" in %s, which has a variable \"%s\" of its own\n",
                         field.tv.dim_names[d + 1], grid.names[d].c_str(), out.c_str(), field.tv.dim_names[d + 1]);
 }
