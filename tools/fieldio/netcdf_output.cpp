@@ -43,16 +43,22 @@ TimeVariable open_like(const NetcdfOutputOptions& opt, const RecordHeader& h)
     TimeVariable tv = open_time_variable(opt.like_path, opt.like_var);
     if (tv.rank < 2)
         fail(opt.like_path, "variable \"" + opt.like_var + "\" has only a time dimension, so there is no grid to copy");
-    if (tv.points != h.w4)
-        fail(opt.like_path, "the grid of \"" + opt.like_var + "\" (" + dimension_list(tv) + ") has " +
-                                std::to_string(tv.points) + " points, the record has " + std::to_string(h.w4));
-    if (tv.columns != h.w2 || tv.rows != h.w3)
-        fail(opt.like_path, "the grid of \"" + opt.like_var + "\" (" + dimension_list(tv) + ") is not the record's " +
-                                std::to_string(h.w3) + " rows × " + std::to_string(h.w2) + " columns");
+    check_like_grid(tv, opt.like_path, opt.like_var, h);
     return tv;
 }
 
 } // namespace
+
+void check_like_grid(const TimeVariable& tv, const std::string& like_path, const std::string& like_var,
+                     const RecordHeader& h)
+{
+    if (tv.points != h.w4)
+        fail(like_path, "the grid of \"" + like_var + "\" (" + dimension_list(tv) + ") has " +
+                            std::to_string(tv.points) + " points, the record has " + std::to_string(h.w4));
+    if (tv.columns != h.w2 || tv.rows != h.w3)
+        fail(like_path, "the grid of \"" + like_var + "\" (" + dimension_list(tv) + ") is not the record's " +
+                            std::to_string(h.w3) + " rows × " + std::to_string(h.w2) + " columns");
+}
 
 NetcdfWriter::~NetcdfWriter()
 {

@@ -8,6 +8,7 @@
 
 #include "netcdf_common.hpp"
 #include "output_file.hpp"
+#include "series_file.hpp"
 
 // An ordinary netCDF-4 file created by netCDF-C on an output's temporary path
 // (so other tools can later open it for writing too). A file that goes before
@@ -41,6 +42,11 @@ void write_result_netcdf(const std::string& record_path, const std::string& nc_p
 // level "p" in a map that has its p-values as "p") is renamed NAME_coord
 // (NAME_coord2, ... when that is in use too), with its coordinate variable, so
 // that the output's variables keep their names in every file.
+// Refuses a template variable whose grid is not the record's: W4 points in W3
+// rows of W2 columns.
+void check_like_grid(const TimeVariable& tv, const std::string& like_path, const std::string& like_var,
+                     const RecordHeader& h);
+
 struct OutputGrid {
     int rank = 0;
     int dimids[NC_MAX_RANK] = {};

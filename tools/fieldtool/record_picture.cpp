@@ -3,6 +3,7 @@
 #include <netcdf.h>
 
 #include "colour_bar.hpp"
+#include "netcdf_output.hpp"
 #include "netcdf_picture.hpp"
 #include "netcdf_common.hpp"
 #include "output_file.hpp"
@@ -24,9 +25,7 @@ struct LikeGrid {
 void take_like_grid(const RecordPictureOptions& opt, const RecordHeader& h, MapPicture& pic, LikeGrid& g)
 {
     const TimeVariable tv = open_time_variable(opt.like_path, opt.like_var);
-    if (tv.points != h.w4 || tv.columns != h.w2 || tv.rows != h.w3)
-        fail(opt.like_path, "the grid of \"" + opt.like_var + "\" (" + dimension_list(tv) + ") is not the record's " +
-                                std::to_string(h.w3) + " rows × " + std::to_string(h.w2) + " columns");
+    check_like_grid(tv, opt.like_path, opt.like_var, h);
     set_grid_axes(pic, tv, opt.like_path, g.coordinates);
     g.name = opt.like_var;
     g.units = text_attribute(tv.ncid, tv.varid, "units");
@@ -38,9 +37,8 @@ void take_like_grid(const RecordPictureOptions& opt, const RecordHeader& h, MapP
 PictureFormat check_record_picture(const std::string& out_path, const RecordPictureOptions& opt)
 {
     const PictureFormat format = picture_format_of(out_path);
+    // --range was checked as it was read: finite, LO below HI.
     check_picture_size(format, opt.size, out_path);
-    if (opt.fixed_range)
-        check_colour_range(opt.diverging ? ColourScale::diverging : ColourScale::sequential, opt.lo, opt.hi);
     return format;
 }
 
