@@ -109,8 +109,7 @@ void read_picture_options(const CLI::App& app, const PictureWords& w, RunOptions
     if (!w.range.empty()) {
         opt.range = parse_value_range("--range", w.range);
         opt.fixed_range = true;
-        check_colour_range(opt.picture_var == PictureVariable::p ? ColourScale::p_log : ColourScale::sequential,
-                           opt.range.lo, opt.range.hi);
+        check_colour_range(picture_scale(opt.picture_var), opt.range.lo, opt.range.hi);
     }
     if (!w.size.empty()) opt.picture_size = parse_picture_size(w.size);
     if (!wanted) {

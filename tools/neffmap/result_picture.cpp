@@ -147,9 +147,7 @@ std::vector<std::string> draw_result_picture(OutputFile& out, MapOutput& map, co
     set_grid_axes(pic, tv, field.path, coordinates);
 
     const PictureVariable v = opt.picture_var;
-    pic.scale = v == PictureVariable::r || v == PictureVariable::slope ? ColourScale::diverging
-                : v == PictureVariable::p                               ? ColourScale::p_log
-                                                                        : ColourScale::sequential;
+    pic.scale = picture_scale(v);
     pic.alpha = opt.alpha;
     if (opt.fixed_range) {
         pic.fixed_range = true;

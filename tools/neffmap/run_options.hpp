@@ -12,6 +12,14 @@
 #include "value_ranges.hpp"
 
 enum class PictureVariable { r, neff, neff_lag1, p, slope };
+
+// How each variable is coloured: r and the slope about 0, p on a log scale.
+inline ColourScale picture_scale(PictureVariable v)
+{
+    return v == PictureVariable::r || v == PictureVariable::slope ? ColourScale::diverging
+           : v == PictureVariable::p                               ? ColourScale::p_log
+                                                                   : ColourScale::sequential;
+}
 enum class StippleMask { fdr, local }; // the points dotted: sig_fdr or sig_local
 
 struct RunOptions {
