@@ -32,6 +32,45 @@ void add_counts(TileCounts& total, const TileCounts& tile)
     total.annual_cycle.with_cycle += tile.annual_cycle.with_cycle;
 }
 
+namespace {
+
+// regression_slope's sums for the L points of one block, side by side:
+// x[t * L + k] is point k at step t. The series' own sums are the same for
+// every lane.
+template <int L>
+[[gnu::always_inline]] inline void slopes_of_block(const float* series, const float* x, int32_t steps, double* slope)
+{
+    double sx = 0, sy[L] = {};
+    for (int32_t t = 0; t < steps; ++t) {
+        sx += double(series[t]);
+        for (int k = 0; k < L; ++k) sy[k] += double(x[size_t(t) * L + size_t(k)]);
+    }
+    const double mx = sx / steps;
+    double my[L], sxx = 0, sxy[L] = {};
+    for (int k = 0; k < L; ++k) my[k] = sy[k] / steps;
+    for (int32_t t = 0; t < steps; ++t) {
+        const double dx = double(series[t]) - mx;
+        sxx += dx * dx;
+        for (int k = 0; k < L; ++k) sxy[k] += dx * (double(x[size_t(t) * L + size_t(k)]) - my[k]);
+    }
+    for (int k = 0; k < L; ++k) slope[k] = sxx == 0 ? std::numeric_limits<double>::quiet_NaN() : sxy[k] / sxx;
+}
+
+// Built for each instruction set, as the correlations are; the same bits on each.
+// lanes is a kernel's width: 4, 8 or 16.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void slopes_lanes(const float* series, const float* x,
+                                                                             int32_t lanes, int32_t steps,
+                                                                             double* slope)
+{
+    switch (lanes) {
+    case 16: return slopes_of_block<16>(series, x, steps, slope);
+    case 8: return slopes_of_block<8>(series, x, steps, slope);
+    default: return slopes_of_block<4>(series, x, steps, slope);
+    }
+}
+
+} // namespace
+
 void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& series, TileColumns& c)
 {
     const FieldSeries& xs = m.xs;
@@ -52,7 +91,8 @@ void prepare_points(TileMatrix& m, int32_t points, const std::vector<float>& ser
                 largest[k] = a > largest[k] ? a : largest[k];
             }
         double r[most_lanes], slope[most_lanes];
-        pearson_r_lanes(series.data(), x, lanes, steps, r, slope);
+        pearson_r_lanes(series.data(), x, lanes, steps, r);
+        slopes_lanes(series.data(), x, lanes, steps, slope);
         for (int32_t k = 0; k < lanes && p0 + k < points; ++k) {
             const size_t i = size_t(p0 + k);
             c.state[i] = missing[k] == steps ? POINT_ABSENT

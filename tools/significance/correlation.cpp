@@ -35,7 +35,7 @@ namespace {
 // Inlined into each build of pearson_r_lanes below, so that each is compiled for
 // its own instruction set.
 template <int L>
-[[gnu::always_inline]] inline void pearson_lanes(const float* y, const float* x, int32_t n, double* r, double* slope)
+[[gnu::always_inline]] inline void pearson_lanes(const float* y, const float* x, int32_t n, double* r)
 {
     // A value that is not finite makes the point's r NaN, as pearson_r's early
     // return does; the flags keep the loop free of branches.
@@ -65,40 +65,38 @@ template <int L>
     }
     for (int k = 0; k < L; ++k) {
         const double v = syy * sxx[k];
-        const bool undefined = n < 2 || bad_y || bad[k] || syy == 0.0;
-        r[k] = undefined || sxx[k] == 0.0 ? std::nan("") : std::fmax(-1.0, std::fmin(1.0, sxy[k] / std::sqrt(v)));
-        slope[k] = undefined ? std::nan("") : sxy[k] / syy;
+        r[k] = n < 2 || bad_y || bad[k] || syy == 0.0 || sxx[k] == 0.0
+                   ? std::nan("")
+                   : std::fmax(-1.0, std::fmin(1.0, sxy[k] / std::sqrt(v)));
     }
 }
 
 [[gnu::always_inline]] inline void pearson_any_lanes(const float* y, const float* x, int32_t lanes, int32_t n,
-                                                     double* r, double* slope)
+                                                     double* r)
 {
     switch (lanes) {
-    case 4: return pearson_lanes<4>(y, x, n, r, slope);
-    case 8: return pearson_lanes<8>(y, x, n, r, slope);
-    default: return pearson_lanes<16>(y, x, n, r, slope);
+    case 4: return pearson_lanes<4>(y, x, n, r);
+    case 8: return pearson_lanes<8>(y, x, n, r);
+    default: return pearson_lanes<16>(y, x, n, r);
     }
 }
 
 // The same source once per instruction set. Without contraction into fused
 // multiply-adds every build rounds each operation alike, so they differ only
 // in speed.
-[[gnu::target("avx512f")]] void pearson_avx512(const float* y, const float* x, int32_t lanes, int32_t n, double* r,
-                                               double* slope)
+[[gnu::target("avx512f")]] void pearson_avx512(const float* y, const float* x, int32_t lanes, int32_t n, double* r)
 {
-    pearson_any_lanes(y, x, lanes, n, r, slope);
+    pearson_any_lanes(y, x, lanes, n, r);
 }
 
-[[gnu::target("avx2")]] void pearson_avx2(const float* y, const float* x, int32_t lanes, int32_t n, double* r,
-                                          double* slope)
+[[gnu::target("avx2")]] void pearson_avx2(const float* y, const float* x, int32_t lanes, int32_t n, double* r)
 {
-    pearson_any_lanes(y, x, lanes, n, r, slope);
+    pearson_any_lanes(y, x, lanes, n, r);
 }
 
-void pearson_plain(const float* y, const float* x, int32_t lanes, int32_t n, double* r, double* slope)
+void pearson_plain(const float* y, const float* x, int32_t lanes, int32_t n, double* r)
 {
-    pearson_any_lanes(y, x, lanes, n, r, slope);
+    pearson_any_lanes(y, x, lanes, n, r);
 }
 
 } // namespace
@@ -114,22 +112,21 @@ bool lanes_build_runs(LanesBuild b)
     return false;
 }
 
-void pearson_r_lanes(LanesBuild b, const float* y, const float* x, int32_t lanes, int32_t n, double* r,
-                     double* slope)
+void pearson_r_lanes(LanesBuild b, const float* y, const float* x, int32_t lanes, int32_t n, double* r)
 {
     switch (b) {
-    case LanesBuild::avx512: return pearson_avx512(y, x, lanes, n, r, slope);
-    case LanesBuild::avx2: return pearson_avx2(y, x, lanes, n, r, slope);
-    case LanesBuild::plain: return pearson_plain(y, x, lanes, n, r, slope);
+    case LanesBuild::avx512: return pearson_avx512(y, x, lanes, n, r);
+    case LanesBuild::avx2: return pearson_avx2(y, x, lanes, n, r);
+    case LanesBuild::plain: return pearson_plain(y, x, lanes, n, r);
     }
 }
 
-void pearson_r_lanes(const float* y, const float* x, int32_t lanes, int32_t n, double* r, double* slope)
+void pearson_r_lanes(const float* y, const float* x, int32_t lanes, int32_t n, double* r)
 {
     const LanesBuild b = lanes_build_runs(LanesBuild::avx512) ? LanesBuild::avx512
                          : lanes_build_runs(LanesBuild::avx2) ? LanesBuild::avx2
                                                               : LanesBuild::plain;
-    pearson_r_lanes(b, y, x, lanes, n, r, slope);
+    pearson_r_lanes(b, y, x, lanes, n, r);
 }
 
 double lag1_neff(double a1, double b1, int32_t n)

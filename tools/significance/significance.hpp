@@ -18,17 +18,14 @@ double pearson_r(const float* x, const float* y, int32_t n);
 // pearson_r(y, column k, n) for the `lanes` points k whose values lie step after
 // step: x[t * lanes + k] is point k at step t (lagscan's tiles). lanes is 4, 8 or
 // 16; every point's sums run in step order as in pearson_r, the points side by
-// side, so each r is pearson_r's to the bit. From the same sums, slope[k]: the
-// least-squares slope of point k on y, cov(x, y) / var(y) (NaN where y is
-// constant or a value is not finite).
-void pearson_r_lanes(const float* y, const float* x, int32_t lanes, int32_t n, double* r, double* slope);
+// side, so each r is pearson_r's to the bit.
+void pearson_r_lanes(const float* y, const float* x, int32_t lanes, int32_t n, double* r);
 
 // pearson_r_lanes is built once per instruction set, all giving the same bits;
 // the one above is the widest this CPU runs.
 enum class LanesBuild { plain, avx2, avx512 };
 bool lanes_build_runs(LanesBuild b);
-void pearson_r_lanes(LanesBuild b, const float* y, const float* x, int32_t lanes, int32_t n, double* r,
-                     double* slope);
+void pearson_r_lanes(LanesBuild b, const float* y, const float* x, int32_t lanes, int32_t n, double* r);
 
 // The lag-1 effective sample size N(1 - a1 b1)/(1 + a1 b1), in double precision
 // (NaN when a1 or b1 is not finite).
